@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "core/DayRecord.h"
+#include "platform/Platform.h"
+
+namespace tallimo {
+
+// The tiny always-on-top counting window: count label, settings and count
+// buttons, a clock in the caption, and the alarm and hourly-report timers.
+class frmMain final : public FormEvents {
+ public:
+  enum Ctl : ControlId { lblWindow, cmdSet, cmdCount, tmrClock, tmrAlarm, tmrLap };
+  static const FormSpec kLayout;
+
+  explicit frmMain(Platform& platform);
+
+  // Creates the window, runs the load step and shows it.
+  void open();
+  Form& form() { return *form_; }
+
+  // Writes the count into the label.
+  void showCount();
+  // Starting the alarm timer again forgets the tick before it stopped.
+  void setAlarmTimer(bool on);
+  void setLapTimer(bool on);
+
+  void activated(ControlId) override;
+  void rightPressed(ControlId) override;
+  void timerTick(ControlId) override;
+  void closeRequested() override;
+  void sessionEnding() override;
+
+ private:
+  void load();
+  void countUp();
+  void countDown();
+  void clockTick();
+  void alarmTick();
+  void lapTick();
+  void saveIfChanged(const LocalTime& now);
+  void openSettings();
+
+  Platform& platform_;
+  std::unique_ptr<Form> form_;
+  DayRecord record_;  // the record as read at start and written at close
+
+  // What the file holds, or what the last write tried to put there.
+  DayRecordBytes lastWritten_{};
+  bool saveFailing_ = false;
+
+  bool alarmTimerOn_ = false;
+  std::optional<LocalTime> prevAlarmTick_;
+  std::int64_t alarmFiredMinute_ = -1;
+  bool lapTimerOn_ = false;
+  std::optional<LocalTime> prevLapTick_;
+};
+
+}  // namespace tallimo
