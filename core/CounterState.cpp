@@ -15,6 +15,8 @@ void countUp(CounterState& s) {
   ++s.count;
 }
 
-void countDown(CounterState& s) noexcept { s.count = s.count > 0 ? s.count - 1 : 0; }
+void countDown(CounterState& s) noexcept {
+  s.count = s.count > 0 ? s.count - 1 : 0;
+}
 
 }  // namespace tallimo

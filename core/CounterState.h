@@ -9,7 +9,9 @@ namespace tallimo {
 using Bool16 = std::int16_t;
 inline constexpr Bool16 kTrue = -1;
 inline constexpr Bool16 kFalse = 0;
-inline constexpr bool isTrue(Bool16 v) { return v == kTrue; }
+inline constexpr bool isTrue(Bool16 v) {
+  return v == kTrue;
+}
 
 struct CounterState {
   std::int16_t count = 0;

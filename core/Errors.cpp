@@ -2,11 +2,17 @@
 
 namespace tallimo {
 
-AppError overflowError() { return {kErrOverflow, "オーバーフローしました。"}; }
+AppError overflowError() {
+  return {kErrOverflow, "オーバーフローしました。"};
+}
 
-AppError typeMismatchError() { return {kErrTypeMismatch, "型が一致しません。"}; }
+AppError typeMismatchError() {
+  return {kErrTypeMismatch, "型が一致しません。"};
+}
 
-AppError outOfMemoryError() { return {kErrOutOfMemory, "メモリが不足しています。"}; }
+AppError outOfMemoryError() {
+  return {kErrOutOfMemory, "メモリが不足しています。"};
+}
 
 AppError internalError(const std::string& detail) {
   return {kErrInternal, "内部エラーが発生しました。(" + detail + ")"};
@@ -15,10 +21,18 @@ AppError internalError(const std::string& detail) {
 AppError fileError(FileOp op, const std::string& path, int number, const std::string& reason) {
   const char* what = "";
   switch (op) {
-    case FileOp::Open: what = "を開けません。"; break;
-    case FileOp::Read: what = "を読み込めません。"; break;
-    case FileOp::Write: what = "に書き込めません。"; break;
-    case FileOp::Close: what = "を保存できません。"; break;
+    case FileOp::Open:
+      what = "を開けません。";
+      break;
+    case FileOp::Read:
+      what = "を読み込めません。";
+      break;
+    case FileOp::Write:
+      what = "に書き込めません。";
+      break;
+    case FileOp::Close:
+      what = "を保存できません。";
+      break;
   }
   return {number, "ファイル \"" + path + "\" " + what + reason};
 }

@@ -46,7 +46,9 @@ char32_t foldWidth(char32_t cp) {
 
 }  // namespace
 
-std::string formatInt(long long value) { return std::to_string(value); }
+std::string formatInt(long long value) {
+  return std::to_string(value);
+}
 
 std::string formatRate(float value, std::string_view decimalSeparator) {
   if (value == 0.0f) return "0";

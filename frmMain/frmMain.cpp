@@ -17,13 +17,34 @@ using mdlPub::state;
 constexpr FontSpec kGothic11{.face = "ＭＳ ゴシック", .points = 11.25, .japanese = true};
 
 constexpr ControlSpec kControls[] = {
-    {.name = "lblWindow", .kind = ControlKind::Label, .left = 0, .top = 0, .width = 570,
-     .height = 285, .text = "0", .tabIndex = 0, .font = kGothic11, .align = Align::Right,
-     .back = SysColor::WindowBackground, .border = true},
-    {.name = "cmdSet", .kind = ControlKind::Button, .left = 600, .top = 15, .width = 255,
-     .height = 255, .text = "!", .tabIndex = 2},
-    {.name = "cmdCount", .kind = ControlKind::Button, .left = 0, .top = 300, .width = 855,
-     .height = 300, .text = "Tallimo!!", .tabIndex = 1},
+    {.name = "lblWindow",
+     .kind = ControlKind::Label,
+     .left = 0,
+     .top = 0,
+     .width = 570,
+     .height = 285,
+     .text = "0",
+     .tabIndex = 0,
+     .font = kGothic11,
+     .align = Align::Right,
+     .back = SysColor::WindowBackground,
+     .border = true},
+    {.name = "cmdSet",
+     .kind = ControlKind::Button,
+     .left = 600,
+     .top = 15,
+     .width = 255,
+     .height = 255,
+     .text = "!",
+     .tabIndex = 2},
+    {.name = "cmdCount",
+     .kind = ControlKind::Button,
+     .left = 0,
+     .top = 300,
+     .width = 855,
+     .height = 300,
+     .text = "Tallimo!!",
+     .tabIndex = 1},
     {.name = "tmrClock", .kind = ControlKind::Timer},
     {.name = "tmrAlarm", .kind = ControlKind::Timer},
     {.name = "tmrLap", .kind = ControlKind::Timer},
@@ -34,8 +55,7 @@ bool isTimeOf(const LocalTime& now, std::int64_t periodStart,
               const std::optional<LocalTime>& prev) {
   // On time at second 0, or late: the tick before, while the timer ran,
   // came before the period began.
-  return secondsSinceEpoch(now) == periodStart ||
-         (prev && secondsSinceEpoch(*prev) < periodStart);
+  return secondsSinceEpoch(now) == periodStart || (prev && secondsSinceEpoch(*prev) < periodStart);
 }
 
 }  // namespace
@@ -68,9 +88,9 @@ void frmMain::load() {
   lastWritten_ = readDayRecord(platform_);
   record_ = decodeDayRecord(lastWritten_);
   if (record_.savedOn == dayNumber(platform_.now())) {
-    const auto answer =
-        platform_.messageBox("先ほどの件数を再表示しますか？", std::string(kAppTitle) + "　……　復活！！",
-                             MsgIcon::Question, MsgButtons::YesNo);
+    const auto answer = platform_.messageBox("先ほどの件数を再表示しますか？",
+                                             std::string(kAppTitle) + "　……　復活！！",
+                                             MsgIcon::Question, MsgButtons::YesNo);
     if (answer == MsgAnswer::Yes) {
       state.count = record_.count;
       state.goal = record_.goal;
@@ -93,9 +113,12 @@ void frmMain::load() {
     state.alarmMinute = 0;
   }
   if (isTrue(state.lapOn)) setLapTimer(true);
+  loaded_ = true;
 }
 
-void frmMain::showCount() { form_->setText(lblWindow, formatInt(state.count)); }
+void frmMain::showCount() {
+  form_->setText(lblWindow, formatInt(state.count));
+}
 
 void frmMain::setAlarmTimer(bool on) {
   if (on && !alarmTimerOn_) prevAlarmTick_.reset();
@@ -132,15 +155,24 @@ void frmMain::countDown() {
   showCount();
 }
 
-void frmMain::openSettings() { frmSet::showModal(platform_, *this); }
+void frmMain::openSettings() {
+  frmSet::showModal(platform_, *this);
+}
 
 void frmMain::timerTick(ControlId id) {
   reportErrors(platform_, [&] {
     switch (id) {
-      case tmrClock: clockTick(); break;
-      case tmrAlarm: alarmTick(); break;
-      case tmrLap: lapTick(); break;
-      default: break;
+      case tmrClock:
+        clockTick();
+        break;
+      case tmrAlarm:
+        alarmTick();
+        break;
+      case tmrLap:
+        lapTick();
+        break;
+      default:
+        break;
     }
   });
 }
@@ -155,6 +187,7 @@ void frmMain::clockTick() {
 // loses at most a second of counting. A failing write is reported once and
 // tried again when the figures change next.
 void frmMain::saveIfChanged(const LocalTime& now) {
+  if (!loaded_) return;
   const auto bytes = encodeDayRecord(recordFromState(state, dayNumber(now)));
   if (bytes == lastWritten_) return;
   lastWritten_ = bytes;
@@ -197,8 +230,7 @@ void frmMain::lapTick() {
   state.lapDay = today;
   const std::int32_t snapshot = state.count;
   platform_.messageBox(formatInt(startHour) + "時から" + formatInt(state.lapHour) +
-                           "時までの件数は" + formatInt(snapshot - state.lapBase) +
-                           "件でした",
+                           "時までの件数は" + formatInt(snapshot - state.lapBase) + "件でした",
                        "ラップ件数", MsgIcon::Information, MsgButtons::Ok);
   state.lapBase = snapshot;
 }
@@ -208,16 +240,17 @@ void frmMain::closeRequested() {
     record_ = recordFromState(state, dayNumber(platform_.now()));
     writeDayRecord(platform_, encodeDayRecord(record_));
     const float rate =
-        state.goal == 0 ? 0.0f : static_cast<float>(static_cast<double>(state.count) / state.goal * 100.0);
-    platform_.messageBox("今日は目標 " + formatInt(state.goal) + "件、実績 " +
-                             formatInt(state.count) + "件（ " +
-                             formatRate(rate, platform_.decimalSeparator()) + "％）でした。",
-                         std::string(kAppTitle) + "　……　お疲れ様でした。", MsgIcon::Information,
-                         MsgButtons::Ok);
+        state.goal == 0 ? 0.0f
+                        : static_cast<float>(static_cast<double>(state.count) / state.goal * 100.0);
+    platform_.messageBox(
+        "今日は目標 " + formatInt(state.goal) + "件、実績 " + formatInt(state.count) + "件（ " +
+            formatRate(rate, platform_.decimalSeparator()) + "％）でした。",
+        std::string(kAppTitle) + "　……　お疲れ様でした。", MsgIcon::Information, MsgButtons::Ok);
   });
 }
 
 void frmMain::sessionEnding() {
+  if (!loaded_) return;
   writeDayRecord(platform_, encodeDayRecord(recordFromState(state, dayNumber(platform_.now()))));
 }
 

@@ -47,6 +47,9 @@ class frmMain final : public FormEvents {
   Platform& platform_;
   std::unique_ptr<Form> form_;
   DayRecord record_;  // the record as read at start and written at close
+  // Until the load step has brought the record in, the state holds nothing
+  // worth writing and writing it would destroy the saved count.
+  bool loaded_ = false;
 
   // What the file holds, or what the last write tried to put there.
   DayRecordBytes lastWritten_{};

@@ -15,33 +15,70 @@ constexpr FontSpec kGothic11{.face = "ＭＳ ゴシック", .points = 11.25, .ja
 
 constexpr ControlSpec textBox(std::string_view name, int index, int container, int left, int top,
                               int width, int tab) {
-  return {.name = name, .index = index, .kind = ControlKind::TextBox, .container = container,
-          .left = left, .top = top, .width = width, .height = 270, .tabIndex = tab,
-          .font = kGothic11, .align = Align::Right, .back = SysColor::WindowBackground};
+  return {.name = name,
+          .index = index,
+          .kind = ControlKind::TextBox,
+          .container = container,
+          .left = left,
+          .top = top,
+          .width = width,
+          .height = 270,
+          .tabIndex = tab,
+          .font = kGothic11,
+          .align = Align::Right,
+          .back = SysColor::WindowBackground};
 }
 
 constexpr ControlSpec label(int index, int container, int left, int top, int width,
                             std::string_view text, int tab) {
-  return {.name = "Label", .index = index, .kind = ControlKind::Label, .container = container,
-          .left = left, .top = top, .width = width, .height = 180, .text = text, .tabIndex = tab,
+  return {.name = "Label",
+          .index = index,
+          .kind = ControlKind::Label,
+          .container = container,
+          .left = left,
+          .top = top,
+          .width = width,
+          .height = 180,
+          .text = text,
+          .tabIndex = tab,
           .font = kGothic9};
 }
 
 constexpr ControlSpec option(std::string_view name, int index, int container, int left, int top,
                              int width, std::string_view text, int tab) {
-  return {.name = name, .index = index, .kind = ControlKind::Option, .container = container,
-          .left = left, .top = top, .width = width, .height = 255, .text = text, .tabIndex = tab};
+  return {.name = name,
+          .index = index,
+          .kind = ControlKind::Option,
+          .container = container,
+          .left = left,
+          .top = top,
+          .width = width,
+          .height = 255,
+          .text = text,
+          .tabIndex = tab};
 }
 
 constexpr ControlSpec frame(std::string_view name, int left, int top, int width, int height,
                             std::string_view caption, int tab) {
-  return {.name = name, .kind = ControlKind::Frame, .left = left, .top = top, .width = width,
-          .height = height, .text = caption, .tabIndex = tab};
+  return {.name = name,
+          .kind = ControlKind::Frame,
+          .left = left,
+          .top = top,
+          .width = width,
+          .height = height,
+          .text = caption,
+          .tabIndex = tab};
 }
 
 constexpr ControlSpec button(std::string_view name, int top, std::string_view caption, int tab) {
-  return {.name = name, .kind = ControlKind::Button, .left = 2880, .top = top, .width = 1095,
-          .height = 375, .text = caption, .tabIndex = tab};
+  return {.name = name,
+          .kind = ControlKind::Button,
+          .left = 2880,
+          .top = top,
+          .width = 1095,
+          .height = 375,
+          .text = caption,
+          .tabIndex = tab};
 }
 
 using S = frmSet;
@@ -109,8 +146,7 @@ void frmSet::alarmFieldStep(ControlId selected) {
 }
 
 void frmSet::focusEntered(ControlId id) {
-  reportErrors(platform_,
-               [&] { form_->setSelection(id, 0, characterCount(form_->text(id))); });
+  reportErrors(platform_, [&] { form_->setSelection(id, 0, characterCount(form_->text(id))); });
 }
 
 void frmSet::activated(ControlId id) {

@@ -14,10 +14,22 @@ class frmMain;
 class frmSet final : public FormEvents {
  public:
   enum Ctl : ControlId {
-    fraCnt, Label0, txtGoal, Label1, txtCnt,
-    fraAla, optAla0, optAla1, txtAla0, Label2, txtAla1,
-    fraLap, optLap0, optLap1,
-    cmdReg, cmdCan,
+    fraCnt,
+    Label0,
+    txtGoal,
+    Label1,
+    txtCnt,
+    fraAla,
+    optAla0,
+    optAla1,
+    txtAla0,
+    Label2,
+    txtAla1,
+    fraLap,
+    optLap0,
+    optLap1,
+    cmdReg,
+    cmdCan,
   };
   static const FormSpec kLayout;
 

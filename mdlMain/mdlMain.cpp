@@ -21,6 +21,8 @@ void loadChime(Platform& platform, std::string_view fileName) {
   chimeBuffer = std::move(buffer);
 }
 
-void playChime(Platform& platform) noexcept { platform.playWave(chimeBuffer); }
+void playChime(Platform& platform) noexcept {
+  platform.playWave(chimeBuffer);
+}
 
 }  // namespace tallimo::mdlMain

@@ -18,8 +18,7 @@ bool reportErrors(Platform& platform, F&& handler) {
   } catch (const AppError& e) {
     platform.messageBox(e.description(), kAppTitle, MsgIcon::None, MsgButtons::Ok);
   } catch (const std::bad_alloc&) {
-    platform.messageBox(outOfMemoryError().description(), kAppTitle, MsgIcon::None,
-                        MsgButtons::Ok);
+    platform.messageBox(outOfMemoryError().description(), kAppTitle, MsgIcon::None, MsgButtons::Ok);
   }
   return false;
 }

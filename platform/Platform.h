@@ -70,9 +70,9 @@ using ControlId = int;
 // What a form tells its owner. Every notification runs on the one UI thread.
 class FormEvents {
  public:
-  virtual void activated(ControlId) {}     // button click, or label / blank area click
-  virtual void rightPressed(ControlId) {}  // right button pressed on a push button
-  virtual void focusEntered(ControlId) {}  // a text box received the keyboard focus
+  virtual void activated(ControlId) {}       // button click, or label / blank area click
+  virtual void rightPressed(ControlId) {}    // right button pressed on a push button
+  virtual void focusEntered(ControlId) {}    // a text box received the keyboard focus
   virtual void optionSelected(ControlId) {}  // by the user or by the program
   virtual void timerTick(ControlId) {}
   virtual void closeRequested() {}  // the user closed the form; the form then goes away

@@ -24,8 +24,8 @@ class PosixFile final : public BinaryFile {
   std::size_t read(std::uint64_t offset, std::span<std::byte> out) override {
     std::size_t done = 0;
     while (done < out.size()) {
-      const ssize_t n = ::pread(fd_, out.data() + done, out.size() - done,
-                                static_cast<off_t>(offset + done));
+      const ssize_t n =
+          ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) fail(FileOp::Read, errno);
       if (n == 0) break;
@@ -38,8 +38,8 @@ class PosixFile final : public BinaryFile {
     if (writeErrno_ != 0) fail(FileOp::Write, writeErrno_);
     std::size_t done = 0;
     while (done < data.size()) {
-      const ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done,
-                                 static_cast<off_t>(offset + done));
+      const ssize_t n =
+          ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) fail(FileOp::Write, n < 0 ? errno : EIO);
       done += static_cast<std::size_t>(n);
@@ -98,8 +98,8 @@ LocalTime localNow() {
   const std::time_t t = std::time(nullptr);
   std::tm tm{};
   ::localtime_r(&t, &tm);
-  return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-          tm.tm_sec > 59 ? 59 : tm.tm_sec};
+  return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+          tm.tm_hour,        tm.tm_min,     tm.tm_sec > 59 ? 59 : tm.tm_sec};
 }
 
 std::filesystem::path executableDirectory() {
@@ -111,32 +111,48 @@ std::filesystem::path executableDirectory() {
 
 std::string errnoReason(int err) {
   switch (err) {
-    case ENOENT: return "ファイルまたはフォルダーが見つかりません。";
+    case ENOENT:
+      return "ファイルまたはフォルダーが見つかりません。";
     case EACCES:
-    case EPERM: return "アクセスが拒否されました。";
-    case EROFS: return "読み取り専用のファイル システムです。";
-    case ENOSPC: return "ディスクの空き容量が不足しています。";
-    case EDQUOT: return "ディスク クォータを超えました。";
-    case EISDIR: return "同じ名前のフォルダーがあります。";
-    case ENOTDIR: return "パスの途中がフォルダーではありません。";
-    case EIO: return "デバイス I/O エラーが発生しました。";
+    case EPERM:
+      return "アクセスが拒否されました。";
+    case EROFS:
+      return "読み取り専用のファイル システムです。";
+    case ENOSPC:
+      return "ディスクの空き容量が不足しています。";
+    case EDQUOT:
+      return "ディスク クォータを超えました。";
+    case EISDIR:
+      return "同じ名前のフォルダーがあります。";
+    case ENOTDIR:
+      return "パスの途中がフォルダーではありません。";
+    case EIO:
+      return "デバイス I/O エラーが発生しました。";
     case EMFILE:
-    case ENFILE: return "開いているファイルが多すぎます。";
-    case ENAMETOOLONG: return "パスが長すぎます。";
-    default: return std::strerror(err);
+    case ENFILE:
+      return "開いているファイルが多すぎます。";
+    case ENAMETOOLONG:
+      return "パスが長すぎます。";
+    default:
+      return std::strerror(err);
   }
 }
 
 int errnoToErrorNumber(int err) {
   switch (err) {
-    case ENOENT: return kErrFileNotFound;
+    case ENOENT:
+      return kErrFileNotFound;
     case EACCES:
     case EPERM:
-    case EROFS: return kErrPermissionDenied;
+    case EROFS:
+      return kErrPermissionDenied;
     case ENOSPC:
-    case EDQUOT: return kErrDiskFull;
-    case EIO: return kErrDeviceIo;
-    default: return kErrPathAccess;
+    case EDQUOT:
+      return kErrDiskFull;
+    case EIO:
+      return kErrDeviceIo;
+    default:
+      return kErrPathAccess;
   }
 }
 

@@ -16,21 +16,22 @@ LocalTime addSeconds(const LocalTime& t, std::int64_t seconds) {
   const std::int64_t days = total >= 0 ? total / 86400 : -((-total + 86399) / 86400);
   const std::int64_t rest = total - days * 86400;
   const year_month_day ymd{sys_days{1899y / December / 30} + std::chrono::days{days}};
-  return {int(ymd.year()), int(unsigned(ymd.month())), int(unsigned(ymd.day())),
-          int(rest / 3600), int(rest / 60 % 60), int(rest % 60)};
+  return {int(ymd.year()),  int(unsigned(ymd.month())), int(unsigned(ymd.day())),
+          int(rest / 3600), int(rest / 60 % 60),        int(rest % 60)};
 }
 
 // ---- FakeForm ----------------------------------------------------------------
 
 FakeForm::FakeForm(FakePlatform& platform, const FormSpec& spec, FormEvents& events)
     : caption(spec.caption), platform_(platform), spec_(spec), events_(events) {
-  for (const auto& c : spec.controls) controls.push_back({.text = std::string(c.text),
-                                                           .enabled = c.enabled,
-                                                           .back = c.back});
+  for (const auto& c : spec.controls)
+    controls.push_back({.text = std::string(c.text), .enabled = c.enabled, .back = c.back});
   platform_.forms.push_back(this);
 }
 
-FakeForm::~FakeForm() { std::erase(platform_.forms, this); }
+FakeForm::~FakeForm() {
+  std::erase(platform_.forms, this);
+}
 
 void FakeForm::setSelection(ControlId id, int start, int length) {
   auto& c = controls.at(id);
@@ -160,7 +161,8 @@ std::vector<std::uint8_t> FakePlatform::fileBytes(std::string_view name) const {
 void FakePlatform::writeFileBytes(std::string_view name,
                                   const std::vector<std::uint8_t>& bytes) const {
   std::ofstream out(dir / name, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace tallimo::fake

@@ -96,8 +96,7 @@ class FakePlatform final : public Platform {
 
   std::unique_ptr<Form> createForm(const FormSpec&, FormEvents&) override;
   int run(Form&) override { return 0; }
-  MsgAnswer messageBox(std::string_view text, std::string_view title, MsgIcon,
-                       MsgButtons) override;
+  MsgAnswer messageBox(std::string_view text, std::string_view title, MsgIcon, MsgButtons) override;
   [[noreturn]] void fatalError(const AppError& e) override { throw FatalExit{e}; }
   LocalTime now() override { return clock; }
   std::string decimalSeparator() override { return decimalPoint; }
