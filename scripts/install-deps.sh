@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package Tallimo needs to build, run and test.
+# Does nothing (and needs no network or root) when all of them are present.
+set -euo pipefail
+
+# The one list of packages. Add a dependency by adding a line here.
+PACKAGES=(
+  # build
+  g++
+  cmake
+  ninja-build
+  ccache
+  pkg-config
+  qt6-base-dev
+  qt6-qpa-plugins # xcb and offscreen platform plugins
+  libgl-dev       # Qt6Gui's CMake package looks for OpenGL
+  libsdl2-dev     # in-memory wave playback
+  libxcb1-dev     # window states Qt leaves unset on X11
+  # unit, logic and backend tests
+  libgtest-dev
+  libgmock-dev
+  # the program on a virtual X server: system tests and scripts/run.sh
+  xvfb
+  xauth
+  openbox
+  xdotool
+  wmctrl
+  x11-utils
+  imagemagick          # screenshots (import) and image checks
+  fonts-ipafont-gothic # a Japanese monospaced font, so no text shows as boxes
+  faketime             # a faked clock brings alarm and hourly report within seconds
+  libfaketime
+  python3
+)
+
+die() {
+  echo "install-deps: $*" >&2
+  exit 1
+}
+
+is_installed() {
+  [[ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null || true)" == installed ]]
+}
+
+missing_packages() {
+  local pkg
+  for pkg in "${PACKAGES[@]}"; do
+    is_installed "$pkg" || echo "$pkg"
+  done
+}
+
+command -v dpkg-query >/dev/null || die "dpkg-query not found: this script is for Debian 12."
+
+mapfile -t missing < <(missing_packages)
+if ((${#missing[@]} == 0)); then
+  echo "install-deps: all ${#PACKAGES[@]} packages are already installed."
+  exit 0
+fi
+
+# apt-get needs root; a desktop user gets there through sudo.
+if ((EUID == 0)); then
+  as_root=()
+elif command -v sudo >/dev/null; then
+  as_root=(sudo)
+else
+  die "missing packages (${missing[*]}) and not root, and sudo is not installed; run this as root."
+fi
+
+echo "install-deps: installing ${missing[*]}"
+# Refresh the package lists only now: a machine that has everything stays offline.
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update ||
+  die "apt-get update failed."
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y --no-install-recommends "${missing[@]}" ||
+  die "apt-get install failed for: ${missing[*]}"
+
+# apt-get can succeed without installing what was asked for (held packages, say).
+mapfile -t still_missing < <(missing_packages)
+((${#still_missing[@]} == 0)) || die "still not installed: ${still_missing[*]}"
+echo "install-deps: done."

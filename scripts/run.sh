@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Tallimo and starts it.
+# On a machine without a display it runs Tallimo once on a virtual X server,
+# saves a screenshot and closes it again the way a user would.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+bash scripts/install-deps.sh
+# Two jobs at most: the build machines have two cores and share them.
+cmake --preset default
+cmake --build --preset default --target tallimo -j 2
+
+program=build/default/tallimo
+
+if [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]]; then
+  exec "$program"
+fi
+
+echo "No display is available, so Tallimo runs once on a virtual X server and leaves a screenshot."
+
+die() {
+  echo "run: $*" >&2
+  exit 1
+}
+
+work=$(mktemp -d)
+xvfb_pid=
+wm_pid=
+app_pid=
+cleanup() {
+  local pid
+  for pid in "$app_pid" "$wm_pid" "$xvfb_pid"; do
+    if [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null; then
+      kill "$pid" 2>/dev/null || true
+      wait "$pid" 2>/dev/null || true
+    fi
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# Qt wants a private runtime folder; a bare console session may not have one.
+if [[ -z "${XDG_RUNTIME_DIR:-}" ]]; then
+  XDG_RUNTIME_DIR="$work/runtime"
+  mkdir -m 700 "$XDG_RUNTIME_DIR"
+  export XDG_RUNTIME_DIR
+fi
+
+# The visible windows of the program, one id a line (none yet: empty).
+app_windows() {
+  xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null || true
+}
+
+# Message boxes are titled "Tallimo..."; the main window shows "Form1" or the time.
+is_message_box() {
+  [[ "$(xdotool getwindowname "$1" 2>/dev/null || true)" == Tallimo* ]]
+}
+
+# Answers a message box as a user would: bring it to the front, press Return.
+press_return_in() {
+  timeout 10 xdotool windowactivate --sync "$1" || die "could not activate window $1."
+  xdotool key --clearmodifiers Return
+}
+
+# Xvfb picks a free display number itself and writes it to fd 3 once it accepts clients.
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for ((i = 0; i < 100; i++)); do
+  [[ -s "$work/display" && -z "$(tail -c 1 "$work/display")" ]] && break
+  kill -0 "$xvfb_pid" 2>/dev/null || die "Xvfb did not start: $(cat "$work/xvfb.log")"
+  sleep 0.1
+done
+[[ -s "$work/display" ]] || die "Xvfb did not report a display within 10 s."
+DISPLAY=":$(<"$work/display")"
+export DISPLAY
+
+# A window manager gives the window its caption bar and the close command.
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
+wm_pid=$!
+for ((i = 0; i < 100; i++)); do
+  wmctrl -m >/dev/null 2>&1 && break
+  kill -0 "$wm_pid" 2>/dev/null || die "openbox did not start: $(cat "$work/openbox.log")"
+  sleep 0.1
+done
+wmctrl -m >/dev/null 2>&1 || die "openbox did not come up within 10 s."
+
+"$program" &
+app_pid=$!
+
+# Wait for the main window. A record saved earlier today makes Tallimo ask
+# first whether to bring the count back; Return answers Yes.
+main_window=
+for ((i = 0; i < 300; i++)); do
+  kill -0 "$app_pid" 2>/dev/null || die "Tallimo ended before its window showed."
+  for window in $(app_windows); do
+    if is_message_box "$window"; then
+      echo "Tallimo asks whether to bring back today's count; answering Yes."
+      press_return_in "$window"
+      sleep 0.5
+    else
+      main_window=$window
+    fi
+  done
+  [[ -z "$main_window" ]] || break
+  sleep 0.1
+done
+[[ -n "$main_window" ]] || die "Tallimo's window did not show within 30 s."
+
+# The caption turns from "Form1" into the time one second after start.
+sleep 1.5
+mkdir -p build/screenshots
+shot="build/screenshots/tallimo-$(date +%Y%m%d-%H%M%S).png"
+import -window root "$shot"
+echo "Screenshot: $PWD/$shot"
+
+# Close the window through the window manager; Tallimo then shows its day summary.
+wmctrl -i -c "$main_window"
+summary=
+for ((i = 0; i < 100; i++)); do
+  kill -0 "$app_pid" 2>/dev/null || die "Tallimo ended without showing the day summary."
+  for window in $(app_windows); do
+    if is_message_box "$window"; then summary=$window; fi
+  done
+  [[ -z "$summary" ]] || break
+  sleep 0.1
+done
+[[ -n "$summary" ]] || die "the day summary did not show within 10 s of closing."
+echo "Day summary: $(xdotool getwindowname "$summary")"
+press_return_in "$summary"
+
+# With the summary gone no window is left and Tallimo ends by itself.
+for ((i = 0; i < 100; i++)); do
+  kill -0 "$app_pid" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$app_pid" 2>/dev/null && die "Tallimo did not exit within 10 s of the summary."
+status=0
+wait "$app_pid" || status=$?
+app_pid=
+((status == 0)) || die "Tallimo exited with status $status."
+echo "Tallimo closed normally."

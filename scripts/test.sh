@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Tallimo and its tests, and runs every test.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+bash scripts/install-deps.sh
+
+# Two jobs at most: the build machines have two cores and share them.
+cmake --preset default
+cmake --build --preset default -j 2
+# The preset shows the output of failing tests and fails when no test ran.
+ctest --preset default -j 2
