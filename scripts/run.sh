@@ -77,7 +77,7 @@ DISPLAY=":$(<"$work/display")"
 export DISPLAY
 
 # A window manager gives the window its caption bar and the close command.
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
+openbox --sm-disable --config-file "$PWD/scripts/openbox-rc.xml" >"$work/openbox.log" 2>&1 &
 wm_pid=$!
 for ((i = 0; i < 100; i++)); do
   wmctrl -m >/dev/null 2>&1 && break
