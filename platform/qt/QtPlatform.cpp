@@ -602,8 +602,8 @@ void QtForm::makeTopmost() {
 void QtForm::markSkipTaskbar() {
 #if QT_CONFIG(xcb)
   auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-  if (!x11) return;
-  xcb_connection_t* c = x11->connection();
+  xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+  if (!c) return;  // another platform plugin (offscreen, say)
   const char* names[] = {"_NET_WM_STATE", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"};
   xcb_intern_atom_cookie_t cookies[3];
   for (int i = 0; i < 3; ++i)
