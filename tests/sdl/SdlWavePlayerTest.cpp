@@ -5,6 +5,7 @@
 
 #include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -26,187 +26,96 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::byte>;
 
-constexpr int kRate = 22050;
+constexpr int kTenth = 2205;  // samples in a tenth of a second
 
-void putLe(Bytes& out, std::uint32_t value, int size) {
-  for (int i = 0; i < size; ++i) out.push_back(static_cast<std::byte>(value >> (8 * i)));
-}
-void putTag(Bytes& out, const char* tag) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::byte>(tag[i]));
-}
-
-// A 16-bit mono square wave of +-amplitude, as a chime file read into memory
-// (with the one trailing zero byte the loader adds). dataBytes overrides the
-// data size the header claims.
-Bytes makeWave(int samples, std::int16_t amplitude, std::int64_t dataBytes = -1) {
-  const auto claimed = static_cast<std::uint32_t>(dataBytes < 0 ? samples * 2 : dataBytes);
+// A 16-bit mono 22050 Hz square wave of +-amplitude as the chime loader leaves
+// it in memory, with one zero byte after.
+Bytes wave(int samples, int amplitude) {
   Bytes out;
-  putTag(out, "RIFF");
-  putLe(out, 36 + claimed, 4);
-  putTag(out, "WAVE");
-  putTag(out, "fmt ");
-  putLe(out, 16, 4);
-  putLe(out, 1, 2);  // PCM
-  putLe(out, 1, 2);  // mono
-  putLe(out, kRate, 4);
-  putLe(out, kRate * 2, 4);
-  putLe(out, 2, 2);
-  putLe(out, 16, 2);
-  putTag(out, "data");
-  putLe(out, claimed, 4);
-  for (int i = 0; i < samples; ++i) {
-    const auto v = static_cast<std::int16_t>((i / 25) % 2 == 0 ? amplitude : -amplitude);
-    putLe(out, static_cast<std::uint16_t>(v), 2);
-  }
+  const auto put = [&](std::uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) out.push_back(static_cast<std::byte>(value >> (8 * i)));
+  };
+  const auto size = static_cast<std::uint32_t>(samples * 2);
+  // "RIFF", size, "WAVE", "fmt ", 16, PCM and mono, rate, bytes a second,
+  // block size and bits, "data", size
+  for (std::uint32_t v : {0x46464952u, 36 + size, 0x45564157u, 0x20746D66u, 16u, 0x10001u, 22050u,
+                          44100u, 0x100002u, 0x61746164u, size})
+    put(v, 4);
+  for (int i = 0; i < samples; ++i)
+    put(static_cast<std::uint32_t>(i / 25 % 2 ? -amplitude : amplitude), 2);
   out.push_back(std::byte{0});
   return out;
 }
 
-int ms(int milliseconds) {
-  return kRate * milliseconds / 1000;
-}
-
-// Bounded poll: the disk driver writes from its own thread at the sound's pace.
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
-class SdlWavePlayerTest : public ::testing::Test {
+class SdlPlayer : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "sdl-wave-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    output_ = dir_ / "played.raw";
-    useDriver("disk", output_);
+    fs::create_directories(dir);
+    use("disk", out);
   }
   void TearDown() override {
     shutdown();
-    fs::remove_all(dir_);
+    fs::remove_all(dir);
   }
-
-  static void useDriver(const char* driver, const fs::path& file) {
+  static void use(const char* driver, const fs::path& file) {
     setenv("SDL_AUDIODRIVER", driver, 1);
     setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
   }
-
-  // Every 16-bit sample the device has played so far.
-  std::vector<std::int16_t> played() const {
-    std::ifstream in(output_, std::ios::binary);
+  // How many samples of +-amplitude the device has played so far.
+  long played(int amplitude) const {
+    std::ifstream in(out, std::ios::binary);
     const std::vector<char> raw{std::istreambuf_iterator<char>(in), {}};
     std::vector<std::int16_t> samples(raw.size() / 2);
-    if (!samples.empty()) std::memcpy(samples.data(), raw.data(), samples.size() * 2);
-    return samples;
+    std::memcpy(samples.data(), raw.data(), samples.size() * 2);
+    return std::ranges::count_if(samples, [&](int v) { return v == amplitude || v == -amplitude; });
   }
-  std::ptrdiff_t playedOf(std::int16_t amplitude) const {
-    const auto s = played();
-    return std::count_if(s.begin(), s.end(),
-                         [&](std::int16_t v) { return v == amplitude || v == -amplitude; });
+  // Waits up to three seconds for `done`: the driver plays at the sound's pace.
+  static bool soon(const auto& done) {
+    for (int i = 0; i < 150 && !done(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return done();
   }
-  std::uintmax_t outputSize() const {
-    std::error_code ec;
-    const auto size = fs::file_size(output_, ec);
-    return ec ? 0 : size;
-  }
-
-  fs::path dir_;
-  fs::path output_;
+  const fs::path dir = fs::temp_directory_path() / ("tallimo-sdl-" + std::to_string(getpid()));
+  const fs::path out = dir / "played.raw";
 };
 
-TEST_F(SdlWavePlayerTest, PlaysAWaveInFullWithoutWaitingForItAndThenLetsTheDeviceGo) {
-  const int samples = ms(400);
-  playWave(makeWave(samples, 8000));
-  // Returned long before the sound could have played out.
-  EXPECT_LT(playedOf(8000), samples / 2);
-
-  EXPECT_TRUE(waitFor([&] { return playedOf(8000) == samples; }, std::chrono::seconds(3)));
-  // Once the sound is over the device is closed, so the output stops growing.
-  EXPECT_TRUE(waitFor(
-      [&] {
-        const auto before = outputSize();
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        return outputSize() == before;
-      },
-      std::chrono::seconds(3)));
+TEST_F(SdlPlayer, PlaysAWaveWithoutWaitingAndLeavesSigtermAlone) {
+  playWave(wave(4 * kTenth, 8000));
+  EXPECT_LT(played(8000), 2 * kTenth);  // returned long before the sound could play out
+  EXPECT_TRUE(soon([&] { return played(8000) == 4 * kTenth; }));
+  struct sigaction term {};  // SDL would take it over unless told not to
+  ASSERT_EQ(sigaction(SIGTERM, nullptr, &term), 0);
+  EXPECT_EQ(term.sa_handler, SIG_DFL);
 }
 
-TEST_F(SdlWavePlayerTest, IgnoresBuffersThatHoldNoPlayableWave) {
-  const Bytes garbage = {std::byte{'M'}, std::byte{'Z'}, std::byte{0x90}, std::byte{0},
-                         std::byte{3},   std::byte{0},   std::byte{0},    std::byte{0}};
-  Bytes headerOnly = makeWave(0, 0);
-  headerOnly.resize(20);
-
-  playWave({});
-  playWave(Bytes{std::byte{0}});  // what a missing chime file loads as
-  playWave(garbage);
-  playWave(headerOnly);
-  playWave(makeWave(0, 0));
-  // None of these even opened the device.
-  EXPECT_FALSE(fs::exists(output_));
-
-  // The header claims a second of sound that is not there: whatever SDL makes
-  // of it, nothing beyond the bytes present may come out.
-  playWave(makeWave(ms(50), 4000, ms(1000) * 2));
-
-  // And the player still works afterwards.
-  playWave(makeWave(ms(200), 8000));
-  EXPECT_TRUE(waitFor([&] { return playedOf(8000) == ms(200); }, std::chrono::seconds(3)));
-  EXPECT_LE(playedOf(4000), ms(50));
+TEST_F(SdlPlayer, IgnoresWhatIsNoPlayableWave) {
+  Bytes cut = wave(kTenth, 8000);
+  cut.resize(20);
+  for (const Bytes& bytes :
+       {Bytes{}, Bytes{std::byte{0}}, Bytes(8, std::byte{'M'}), cut, wave(0, 0)})
+    playWave(bytes);
+  EXPECT_FALSE(fs::exists(out));  // none of them even opened the device
+  playWave(wave(kTenth, 8000));
+  EXPECT_TRUE(soon([&] { return played(8000) == kTenth; }));
 }
 
-TEST_F(SdlWavePlayerTest, ANewChimeReplacesOneStillPlaying) {
-  const int first = ms(2000);
-  const int second = ms(300);
-  playWave(makeWave(first, 8000));
-  ASSERT_TRUE(waitFor([&] { return playedOf(8000) > 0; }, std::chrono::seconds(3)));
-  playWave(makeWave(second, 16000));
-
-  ASSERT_TRUE(waitFor([&] { return playedOf(16000) == second; }, std::chrono::seconds(3)));
-  // The rest of the first sound was dropped, not played before or after.
-  EXPECT_LT(playedOf(8000), first / 2);
-  const auto s = played();
-  const auto lastFirst =
-      std::find_if(s.rbegin(), s.rend(), [](std::int16_t v) { return v == 8000 || v == -8000; });
-  const auto firstSecond =
-      std::find_if(s.begin(), s.end(), [](std::int16_t v) { return v == 16000 || v == -16000; });
-  EXPECT_LT(s.rend() - lastFirst - 1, firstSecond - s.begin());
+TEST_F(SdlPlayer, ANewChimeReplacesOneStillPlaying) {
+  playWave(wave(20 * kTenth, 8000));
+  ASSERT_TRUE(soon([&] { return played(8000) > 0; }));
+  playWave(wave(3 * kTenth, 16000));
+  ASSERT_TRUE(soon([&] { return played(16000) == 3 * kTenth; }));
+  EXPECT_LT(played(8000), 10 * kTenth);  // the rest of the first was dropped
 }
 
-TEST_F(SdlWavePlayerTest, KeepsQuietWhenAudioFailsAndTriesAgainAtTheNextChime) {
-  const Bytes chime = makeWave(ms(150), 8000);
-  {
-    // No such driver: the audio subsystem itself does not come up.
-    useDriver("nonexistent", output_);
-    playWave(chime);
-    playWave(chime);
-  }
-  {
-    // The driver is there but its device cannot be opened.
-    useDriver("disk", dir_ / "no-such-dir" / "played.raw");
-    playWave(chime);
-    playWave(chime);
-  }
-  EXPECT_FALSE(fs::exists(output_));
-
-  useDriver("disk", output_);
-  playWave(chime);
-  EXPECT_TRUE(waitFor([&] { return playedOf(8000) == ms(150); }, std::chrono::seconds(3)));
-}
-
-TEST_F(SdlWavePlayerTest, LeavesTerminationSignalsToTheProgram) {
-  playWave(makeWave(ms(100), 8000));
-  ASSERT_TRUE(waitFor([&] { return outputSize() > 0; }, std::chrono::seconds(3)));
-
-  for (const int sig : {SIGTERM, SIGINT}) {
-    struct sigaction action {};
-    ASSERT_EQ(sigaction(sig, nullptr, &action), 0);
-    EXPECT_EQ(action.sa_handler, SIG_DFL) << "signal " << sig;
-  }
+TEST_F(SdlPlayer, KeepsQuietWhenAudioFailsAndTriesAgainLater) {
+  use("nonexistent", out);
+  playWave(wave(kTenth, 8000));
+  use("disk", dir / "no-such-dir" / "played.raw");
+  playWave(wave(kTenth, 8000));
+  EXPECT_FALSE(fs::exists(out));
+  use("disk", out);
+  playWave(wave(kTenth, 8000));
+  EXPECT_TRUE(soon([&] { return played(8000) == kTenth; }));
 }
 
 }  // namespace
