@@ -6,9 +6,28 @@
 #include <fstream>
 #include <random>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/win32/Win32System.h"
+#else
 #include "platform/posix/PosixSystem.h"
+#endif
 
 namespace tallimo::fake {
+namespace {
+#ifdef _WIN32
+namespace sys = win32;
+std::string diskFullReason() {
+  return win32::errorReason(ERROR_DISK_FULL);
+}
+#else
+namespace sys = posix;
+std::string diskFullReason() {
+  return posix::errnoReason(ENOSPC);
+}
+#endif
+}  // namespace
 
 LocalTime addSeconds(const LocalTime& t, std::int64_t seconds) {
   using namespace std::chrono;
@@ -90,7 +109,7 @@ class FaultyFile final : public BinaryFile {
     return inner_->read(offset, out);
   }
   void write(std::uint64_t offset, std::span<const std::byte> data) override {
-    if (fail_) throw fileError(FileOp::Write, path_, kErrDiskFull, posix::errnoReason(ENOSPC));
+    if (fail_) throw fileError(FileOp::Write, path_, kErrDiskFull, diskFullReason());
     inner_->write(offset, data);
   }
   std::uint64_t length() override { return inner_->length(); }
@@ -136,7 +155,7 @@ MsgAnswer FakePlatform::messageBox(std::string_view text, std::string_view title
 }
 
 std::unique_ptr<BinaryFile> FakePlatform::openFile(const std::filesystem::path& path) {
-  return std::make_unique<FaultyFile>(posix::openFile(path), path.string(), failWrites);
+  return std::make_unique<FaultyFile>(sys::openFile(path), path.string(), failWrites);
 }
 
 void FakePlatform::playWave(std::span<const std::byte> wave) noexcept {

@@ -1,0 +1,12 @@
+#include <windows.h>
+
+#include "frmMain/frmMain.h"
+#include "platform/ErrorReport.h"
+#include "platform/win32/Win32Platform.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  auto platform = tallimo::win32::createPlatform();
+  tallimo::frmMain window(*platform);
+  tallimo::fatalOnError(*platform, [&] { window.open(); });
+  return platform->run(window.form());
+}

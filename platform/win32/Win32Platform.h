@@ -1,0 +1,13 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/Platform.h"
+
+namespace tallimo::win32 {
+
+// Creates the native Win32 platform: dialogs from the layout tables, message
+// boxes, SetTimer ticks, sndPlaySoundA and the files beside the executable.
+std::unique_ptr<Platform> createPlatform();
+
+}  // namespace tallimo::win32
