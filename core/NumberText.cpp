@@ -31,6 +31,9 @@ std::optional<char32_t> nextCodePoint(std::string_view s, std::size_t& pos) {
     if ((c & 0xC0) != 0x80) return std::nullopt;
     cp = (cp << 6) | (c & 0x3F);
   }
+  // An overlong form would smuggle a digit or a blank past the checks.
+  constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+  if (cp < kLeast[extra]) return std::nullopt;
   pos += extra + 1;
   return cp;
 }

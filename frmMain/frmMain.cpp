@@ -228,11 +228,13 @@ void frmMain::lapTick() {
   const std::int32_t startHour = state.lapHour;
   state.lapHour = now.hour;
   state.lapDay = today;
-  const std::int32_t snapshot = state.count;
+  const std::int32_t counted = state.count - state.lapBase;
+  // The next period starts now, not when the box is closed: a report left
+  // open past the next full hour must not count this hour again.
+  state.lapBase = state.count;
   platform_.messageBox(formatInt(startHour) + "時から" + formatInt(state.lapHour) +
-                           "時までの件数は" + formatInt(snapshot - state.lapBase) + "件でした",
+                           "時までの件数は" + formatInt(counted) + "件でした",
                        "ラップ件数", MsgIcon::Information, MsgButtons::Ok);
-  state.lapBase = snapshot;
 }
 
 void frmMain::closeRequested() {

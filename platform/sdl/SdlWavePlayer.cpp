@@ -133,8 +133,8 @@ void play(State& s, const Wave& wave) {
   SDL_PauseAudioDevice(s.device, 0);
 
   if (!s.timerUp) return;
-  const Uint64 frameBytes =
-      std::max<Uint64>(1, Uint64{SDL_AUDIO_BITSIZE(wave.spec.format)} / 8 * wave.spec.channels);
+  const Uint64 frameBytes = std::max<Uint64>(
+      1, static_cast<Uint64>(SDL_AUDIO_BITSIZE(wave.spec.format)) / 8 * wave.spec.channels);
   const Uint64 freq = static_cast<Uint64>(std::max(1, s.deviceSpec.freq));
   const Uint64 soundMs = wave.length / frameBytes * 1000 / static_cast<Uint64>(wave.spec.freq);
   const Uint64 bufferMs = Uint64{s.deviceSpec.samples} * 2 * 1000 / freq;
