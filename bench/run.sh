@@ -1,0 +1,245 @@
+#!/usr/bin/env bash
+# Benchmarks Tallimo against a baseline: the least a Qt 6 Widgets program
+# needs for the same window (bench/baseline.cpp). Both are built with the same
+# flags and measured in one run on Xvfb with openbox, in alternating order.
+#
+#   bash bench/run.sh [REPETITIONS]      (5 by default; each takes about 40 s)
+#
+# For each repetition and program:
+#   start-up  process start to the MapNotify of the window's frame, taken by
+#             tallimo_xprobe from the X server's own events (no polling);
+#             five start-ups per repetition
+#   memory    VmRSS two seconds after start
+#   wake-ups  per idle second over IDLE seconds (10): the growth of
+#             voluntary context switches summed over all the program's threads;
+#             a thread that sleeps in poll() and wakes switches once per wake-up
+#   count     press and release on the count button through XTEST; the time
+#             from the release to the first DAMAGE event for the count label
+#             (the repaint reaching the X server), one sample per click
+# Tallimo runs with a record from yesterday that has the alarm (at 25:00, so
+# it never rings) and the hourly report on: all three timers run and no
+# question is asked at start.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+reps=${1:-5}
+idle=${IDLE:-10}
+clicks=20
+starts=2 # extra start-up pairs (ABBA) per repetition
+[[ "$reps" =~ ^[1-9][0-9]*$ ]] || { echo "usage: bench/run.sh [REPETITIONS]" >&2; exit 2; }
+
+bash scripts/install-deps.sh >/dev/null
+
+# Same build type as the default preset; two jobs at most on shared machines.
+build=build/bench
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLIMO_BENCH=ON \
+  -DTALLIMO_TESTS=OFF >/dev/null
+cmake --build "$build" --target tallimo tallimo_baseline tallimo_xprobe -j 2 >/dev/null
+probe="$PWD/$build/bench/tallimo_xprobe"
+
+die() {
+  echo "bench: $*" >&2
+  exit 1
+}
+
+work=$(mktemp -d)
+xvfb_pid=
+wm_pid=
+app_pid=
+gone() { # true once the process has ended (an orphan may linger as a zombie)
+  [[ ! -e /proc/$1/stat ]] || [[ "$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null)" == Z ]]
+}
+stop() {
+  local pid=$1 i
+  kill -TERM "$pid" 2>/dev/null || true
+  for ((i = 0; i < 50; i++)); do
+    gone "$pid" && return
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null || true
+}
+cleanup() {
+  [[ -z "$app_pid" ]] || stop "$app_pid"
+  local pid
+  for pid in "$wm_pid" "$xvfb_pid"; do
+    if [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null; then
+      kill "$pid" 2>/dev/null || true
+      wait "$pid" 2>/dev/null || true
+    fi
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for ((i = 0; i < 100; i++)); do
+  [[ -s "$work/display" && -z "$(tail -c 1 "$work/display")" ]] && break
+  kill -0 "$xvfb_pid" 2>/dev/null || die "Xvfb did not start: $(cat "$work/xvfb.log")"
+  sleep 0.1
+done
+DISPLAY=":$(<"$work/display")"
+export DISPLAY
+openbox --sm-disable --config-file "$PWD/scripts/openbox-rc.xml" >"$work/openbox.log" 2>&1 &
+wm_pid=$!
+for ((i = 0; i < 100; i++)); do
+  wmctrl -m >/dev/null 2>&1 && break
+  kill -0 "$wm_pid" 2>/dev/null || die "openbox did not start: $(cat "$work/openbox.log")"
+  sleep 0.1
+done
+wmctrl -m >/dev/null 2>&1 || die "openbox did not come up within 10 s."
+sleep 1 # openbox answers before it manages new windows
+
+# Each program from a folder of its own, as installed: Tallimo keeps its
+# record beside its executable.
+mkdir "$work/tallimo" "$work/baseline"
+cp "$build/tallimo" "$work/tallimo/tallimo"
+cp "$build/bench/tallimo_baseline" "$work/baseline/baseline"
+
+yesterdays_record() { # count 0, goal 0, alarm on at 25:00, hourly report on
+  python3 - "$1" <<'PY'
+import datetime, struct, sys
+day = (datetime.date.today() - datetime.timedelta(days=1) - datetime.date(1899, 12, 30)).days
+open(sys.argv[1], "wb").write(struct.pack("<d6h", day, 0, 0, -1, 25, 0, -1))
+PY
+}
+
+switches() { # voluntary context switches of all threads of a process
+  cat /proc/"$1"/task/*/status 2>/dev/null | awk '/^voluntary_ctxt_switches/ {n += $2} END {print n + 0}'
+}
+
+results="$work/results"
+: >"$results"
+
+# measure NAME RECORD?  -> appends "NAME METRIC VALUE" lines to $results
+measure() {
+  local name=$1 record=$2 exe="$work/$1/$1"
+  rm -f "$work/$name/Cnt.arm"
+  [[ "$record" == yes ]] && yesterdays_record "$work/$name/Cnt.arm"
+
+  local start out pid window map_us
+  start=$(date +%s%N)
+  out=$("$probe" map "$exe" 2>>"$work/$name.log") || die "$name did not map a window (see log below)
+$(tail -n 20 "$work/$name.log")"
+  read -r pid window map_us <<<"$out"
+  app_pid=$pid
+
+  # Memory two seconds after the start.
+  local left=$((2000000000 - ($(date +%s%N) - start)))
+  ((left > 0)) && sleep "$(printf '%d.%09d' $((left / 1000000000)) $((left % 1000000000)))"
+  local rss
+  rss=$(awk '/^VmRSS/ {print $2}' "/proc/$pid/status")
+
+  # Idle wake-ups with every timer running.
+  local s0 s1
+  s0=$(switches "$pid")
+  sleep "$idle"
+  s1=$(switches "$pid")
+
+  # Count button (0,20)-(57,40): click its middle, watch the label (0,0) 38x19.
+  local took
+  while read -r took; do
+    echo "$name count_us $took" >>"$results"
+  done < <("$probe" click "$window" 28 30 0 0 38 19 "$clicks" 2>>"$work/$name.log" || true)
+
+  stop "$pid"
+  app_pid=
+  {
+    echo "$name startup_us $map_us"
+    echo "$name rss_kb $rss"
+    echo "$name wakeups_per_s $(awk -v a="$s0" -v b="$s1" -v t="$idle" 'BEGIN {printf "%.2f", (b - a) / t}')"
+  } >>"$results"
+}
+
+# Start-up alone, which varies most from run to run: map, then stop at once.
+startup_only() {
+  local name=$1 record=$2 exe="$work/$1/$1" out pid window map_us
+  rm -f "$work/$name/Cnt.arm"
+  [[ "$record" == yes ]] && yesterdays_record "$work/$name/Cnt.arm"
+  out=$("$probe" map "$exe" 2>>"$work/$name.log") || die "$name did not map a window: $(tail -n 5 "$work/$name.log")"
+  read -r pid window map_us <<<"$out"
+  app_pid=$pid
+  stop "$pid"
+  app_pid=
+  echo "$name startup_us $map_us" >>"$results"
+}
+
+echo "bench: $reps repetitions on display $DISPLAY (one warm-up run of each first)"
+measure baseline no
+measure tallimo yes
+: >"$results"
+for ((r = 1; r <= reps; r++)); do
+  if ((r % 2)); then
+    measure baseline no
+    measure tallimo yes
+  else
+    measure tallimo yes
+    measure baseline no
+  fi
+  for ((k = 0; k < starts; k++)); do
+    startup_only baseline no
+    startup_only tallimo yes
+    startup_only tallimo yes
+    startup_only baseline no
+  done
+  echo "bench: repetition $r of $reps done"
+done
+
+summary() {
+  ram_kb=$(awk '/^MemTotal/ {print $2}' /proc/meminfo)
+  cpu=$(awk -F': ' '/^model name/ {print $2; exit}' /proc/cpuinfo)
+  echo
+  echo "Machine: $(nproc) CPUs, ${cpu:-unknown CPU}, $((ram_kb / 1024 / 1024)) GiB RAM; $(uname -sr);" \
+    "Qt $(dpkg-query -W -f='${Version}' libqt6widgets6 2>/dev/null || echo '?'); $(date -u +%Y-%m-%d)"
+  echo "$reps repetitions, alternating; $((1 + 2 * starts)) start-ups and $clicks clicks each; wake-ups over ${idle} s idle"
+  python3 - "$results" <<'PY'
+import statistics, sys
+data = {}
+for line in open(sys.argv[1]):
+    name, metric, value = line.split()
+    data.setdefault(metric, {}).setdefault(name, []).append(float(value))
+
+rows = [
+    ("startup_us", "start-up to mapped window", 1e-3, "ms", lambda r, t: r <= 1.10, "<= 1.1x baseline"),
+    ("rss_kb", "resident memory at 2 s", 1 / 1024, "MiB", lambda r, t: r <= 1.15, "<= 1.15x baseline"),
+    ("wakeups_per_s", "wake-ups per idle second", 1, "/s", lambda r, t: t <= 1.0, "<= 1 per second"),
+    ("count_us", "count click to label repaint", 1e-3, "ms", lambda r, t: t < 1.0, "< 1 ms (median)"),
+]
+fmt = "{:<30} {:<9} {:>9} {:>9} {:>9}  {}"
+print(fmt.format("figure", "program", "min", "median", "max", "ratio / target"))
+missed = []
+for metric, title, scale, unit, ok, target in rows:
+    values = data.get(metric, {})
+    medians = {}
+    for name in ("baseline", "tallimo"):
+        v = [x for x in values.get(name, []) if x >= 0]
+        failed = len(values.get(name, [])) - len(v)
+        if not v:
+            print(fmt.format(title, name, "-", "-", "-", "no samples"))
+            continue
+        medians[name] = statistics.median(v) * scale
+        extra = ""
+        if name == "tallimo" and "baseline" in medians:
+            base = medians["baseline"]
+            ratio = medians[name] / base if base else float("inf")
+            met = ok(ratio, medians[name])
+            extra = f"{ratio:.2f}x; target {target}: {'met' if met else 'MISSED'}"
+            if not met:
+                missed.append(title)
+        if failed:
+            extra += f" ({failed} samples without a repaint)"
+        print(fmt.format(title if name == "baseline" else "", name,
+                         f"{min(v) * scale:.2f}", f"{medians[name]:.2f}",
+                         f"{max(v) * scale:.2f}", (unit + "  " + extra).strip()))
+print()
+print("All targets met." if not missed else "Targets missed: " + ", ".join(missed))
+PY
+}
+
+# The summary is also kept in build/bench/latest.txt.
+summary | tee "$build/latest.txt"
