@@ -31,6 +31,24 @@ PACKAGES=(
   faketime             # a faked clock brings alarm and hourly report within seconds
   libfaketime
   python3
+  # the native Windows .exe (scripts/test-windows.sh): mingw-w64 with posix
+  # threads, Wine to run its tests, Wine's own fonts, a Japanese locale to build
+  g++-mingw-w64-x86-64-posix
+  wine
+  wine64
+  fonts-wine
+  locales
+  # installing: icons rendered from the SVG, desktop entry and metainfo checks
+  librsvg2-bin
+  desktop-file-utils
+  appstream
+  # the benchmark's X probe (bench/run.sh)
+  libxcb-damage0-dev
+  libxcb-xtest0-dev
+  # reliability stage: libFuzzer targets (clang), unprivileged runs (setpriv)
+  clang
+  libclang-rt-14-dev
+  util-linux
 )
 
 die() {

@@ -10,3 +10,9 @@ cmake --preset default
 cmake --build --preset default -j 2
 # The preset shows the output of failing tests and fails when no test ran.
 ctest --preset default -j 2
+
+# The native Windows build, cross-compiled and tested under Wine.
+bash scripts/test-windows.sh
+
+# Sanitizers, fuzzing, fault injection and a short soak of the real program.
+bash scripts/test-reliability.sh
