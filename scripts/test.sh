@@ -5,6 +5,9 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 bash scripts/install-deps.sh
 
+# Let ccache reuse objects built in another checkout of the same sources.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
+
 # Two jobs at most: the build machines have two cores and share them.
 cmake --preset default
 cmake --build --preset default -j 2
