@@ -42,9 +42,10 @@ die() {
   exit 1
 }
 
+# shellcheck source=scripts/x-session.sh
+source scripts/x-session.sh
+
 work=$(mktemp -d)
-xvfb_pid=
-wm_pid=
 app_pid=
 gone() { # true once the process has ended (an orphan may linger as a zombie)
   [[ ! -e /proc/$1/stat ]] || [[ "$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null)" == Z ]]
@@ -60,13 +61,7 @@ stop() {
 }
 cleanup() {
   [[ -z "$app_pid" ]] || stop "$app_pid"
-  local pid
-  for pid in "$wm_pid" "$xvfb_pid"; do
-    if [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null; then
-      kill "$pid" 2>/dev/null || true
-      wait "$pid" 2>/dev/null || true
-    fi
-  done
+  stop_x_session
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -76,23 +71,7 @@ trap 'exit 143' TERM
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for ((i = 0; i < 100; i++)); do
-  [[ -s "$work/display" && -z "$(tail -c 1 "$work/display")" ]] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || die "Xvfb did not start: $(cat "$work/xvfb.log")"
-  sleep 0.1
-done
-DISPLAY=":$(<"$work/display")"
-export DISPLAY
-openbox --sm-disable --config-file "$PWD/scripts/openbox-rc.xml" >"$work/openbox.log" 2>&1 &
-wm_pid=$!
-for ((i = 0; i < 100; i++)); do
-  wmctrl -m >/dev/null 2>&1 && break
-  kill -0 "$wm_pid" 2>/dev/null || die "openbox did not start: $(cat "$work/openbox.log")"
-  sleep 0.1
-done
-wmctrl -m >/dev/null 2>&1 || die "openbox did not come up within 10 s."
+start_x_session "$work"
 sleep 1 # openbox answers before it manages new windows
 
 # Each program from a folder of its own, as installed: Tallimo keeps its

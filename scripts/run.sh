@@ -23,18 +23,17 @@ die() {
   exit 1
 }
 
+# shellcheck source=scripts/x-session.sh
+source scripts/x-session.sh
+
 work=$(mktemp -d)
-xvfb_pid=
-wm_pid=
 app_pid=
 cleanup() {
-  local pid
-  for pid in "$app_pid" "$wm_pid" "$xvfb_pid"; do
-    if [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null; then
-      kill "$pid" 2>/dev/null || true
-      wait "$pid" 2>/dev/null || true
-    fi
-  done
+  if [[ -n "$app_pid" ]] && kill -0 "$app_pid" 2>/dev/null; then
+    kill "$app_pid" 2>/dev/null || true
+    wait "$app_pid" 2>/dev/null || true
+  fi
+  stop_x_session
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -64,27 +63,7 @@ press_return_in() {
   xdotool key --clearmodifiers Return
 }
 
-# Xvfb picks a free display number itself and writes it to fd 3 once it accepts clients.
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for ((i = 0; i < 100; i++)); do
-  [[ -s "$work/display" && -z "$(tail -c 1 "$work/display")" ]] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || die "Xvfb did not start: $(cat "$work/xvfb.log")"
-  sleep 0.1
-done
-[[ -s "$work/display" ]] || die "Xvfb did not report a display within 10 s."
-DISPLAY=":$(<"$work/display")"
-export DISPLAY
-
-# A window manager gives the window its caption bar and the close command.
-openbox --sm-disable --config-file "$PWD/scripts/openbox-rc.xml" >"$work/openbox.log" 2>&1 &
-wm_pid=$!
-for ((i = 0; i < 100; i++)); do
-  wmctrl -m >/dev/null 2>&1 && break
-  kill -0 "$wm_pid" 2>/dev/null || die "openbox did not start: $(cat "$work/openbox.log")"
-  sleep 0.1
-done
-wmctrl -m >/dev/null 2>&1 || die "openbox did not come up within 10 s."
+start_x_session "$work"
 
 "$program" &
 app_pid=$!
