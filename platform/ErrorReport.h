@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <new>
 #include <utility>
 
@@ -36,6 +37,19 @@ void fatalOnError(Platform& platform, F&& step) {
   } catch (const std::exception& e) {
     platform.fatalError(internalError(e.what()));
   }
+}
+
+// The session is ending: lets the main window save without asking anything
+// and returns the status to end the process with, 1 when the save failed
+// (its reason goes to stderr, since no box can be shown any more).
+inline int saveForSessionEnd(FormEvents* main) noexcept {
+  try {
+    if (main) main->sessionEnding();
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tallimo: %s\n", e.what());
+  }
+  return 1;
 }
 
 }  // namespace tallimo

@@ -715,15 +715,7 @@ void QtPlatform::watchTerminationSignals() {
 }
 
 void QtPlatform::endSession(bool exitAfter) {
-  int status = 0;
-  if (main_) {
-    try {
-      main_->events().sessionEnding();
-    } catch (const AppError& e) {
-      std::fprintf(stderr, "tallimo: %s\n", e.what());
-      status = 1;
-    }
-  }
+  const int status = saveForSessionEnd(main_ ? &main_->events() : nullptr);
   if (!exitAfter) return;
   std::fflush(nullptr);
   // Everything worth keeping is on disk; nothing else needs tearing down.

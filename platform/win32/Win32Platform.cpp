@@ -707,15 +707,7 @@ void Win32Platform::playWave(std::span<const std::byte> wave) noexcept {
 }
 
 void Win32Platform::endSession() {
-  int status = 0;
-  if (main_) {
-    try {
-      main_->events().sessionEnding();
-    } catch (const AppError& e) {
-      std::fprintf(stderr, "tallimo: %s\n", e.what());
-      status = 1;
-    }
-  }
+  const int status = saveForSessionEnd(main_ ? &main_->events() : nullptr);
   std::fflush(nullptr);
   ::ExitProcess(static_cast<UINT>(status));
 }
