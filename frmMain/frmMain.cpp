@@ -28,7 +28,8 @@ constexpr ControlSpec kControls[] = {
      .font = kGothic11,
      .align = Align::Right,
      .back = SysColor::WindowBackground,
-     .border = true},
+     .border = true,
+     .accName = "件数"},
     {.name = "cmdSet",
      .kind = ControlKind::Button,
      .left = 600,
@@ -36,7 +37,8 @@ constexpr ControlSpec kControls[] = {
      .width = 255,
      .height = 255,
      .text = "!",
-     .tabIndex = 2},
+     .tabIndex = 2,
+     .accName = "設定"},
     {.name = "cmdCount",
      .kind = ControlKind::Button,
      .left = 0,
@@ -44,7 +46,9 @@ constexpr ControlSpec kControls[] = {
      .width = 855,
      .height = 300,
      .text = "Tallimo!!",
-     .tabIndex = 1},
+     .tabIndex = 1,
+     .accName = "Tallimo!!",
+     .accDescription = "1 件数える"},
     {.name = "tmrClock", .kind = ControlKind::Timer},
     {.name = "tmrAlarm", .kind = ControlKind::Timer},
     {.name = "tmrLap", .kind = ControlKind::Timer},
@@ -70,6 +74,7 @@ const FormSpec frmMain::kLayout{
     .clientLeft = 45,
     .clientTop = 270,
     .controls = kControls,
+    .accName = kAppTitle,
 };
 
 frmMain::frmMain(Platform& platform) : platform_(platform) {}
@@ -117,7 +122,12 @@ void frmMain::load() {
 }
 
 void frmMain::showCount() {
-  form_->setText(lblWindow, formatInt(state.count));
+  const std::string count = formatInt(state.count);
+  form_->setText(lblWindow, count);
+  // Screen readers speak a description change of the focused control, and
+  // either button may have the focus. At start they keep their own.
+  if (!loaded_) return;
+  for (ControlId button : {cmdCount, cmdSet}) form_->setDescription(button, count + "件");
 }
 
 void frmMain::setAlarmTimer(bool on) {

@@ -22,7 +22,7 @@ class frmMain final : public FormEvents {
   void open();
   Form& form() { return *form_; }
 
-  // Writes the count into the label.
+  // Shows the count in the label and tells screen readers about it.
   void showCount();
   // Starting the alarm timer again forgets the tick before it stopped.
   void setAlarmTimer(bool on);

@@ -14,7 +14,7 @@ constexpr FontSpec kGothic9{.face = "ＭＳ ゴシック", .points = 9, .japanes
 constexpr FontSpec kGothic11{.face = "ＭＳ ゴシック", .points = 11.25, .japanese = true};
 
 constexpr ControlSpec textBox(std::string_view name, int index, int container, int left, int top,
-                              int width, int tab) {
+                              int width, int tab, std::string_view accName) {
   return {.name = name,
           .index = index,
           .kind = ControlKind::TextBox,
@@ -26,11 +26,12 @@ constexpr ControlSpec textBox(std::string_view name, int index, int container, i
           .tabIndex = tab,
           .font = kGothic11,
           .align = Align::Right,
-          .back = SysColor::WindowBackground};
+          .back = SysColor::WindowBackground,
+          .accName = accName};
 }
 
 constexpr ControlSpec label(int index, int container, int left, int top, int width,
-                            std::string_view text, int tab) {
+                            std::string_view text, int tab, int buddy = -1) {
   return {.name = "Label",
           .index = index,
           .kind = ControlKind::Label,
@@ -41,7 +42,8 @@ constexpr ControlSpec label(int index, int container, int left, int top, int wid
           .height = 180,
           .text = text,
           .tabIndex = tab,
-          .font = kGothic9};
+          .font = kGothic9,
+          .buddy = buddy};
 }
 
 constexpr ControlSpec option(std::string_view name, int index, int container, int left, int top,
@@ -84,16 +86,16 @@ constexpr ControlSpec button(std::string_view name, int top, std::string_view ca
 using S = frmSet;
 constexpr ControlSpec kControls[] = {
     frame("fraCnt", 120, 120, 2655, 1035, "データ", 0),
-    label(0, S::fraCnt, 240, 285, 1080, "今回の目標：", 1),
-    textBox("txtGoal", -1, S::fraCnt, 1440, 240, 975, 2),
-    label(1, S::fraCnt, 240, 645, 1080, "只今の件数：", 3),
-    textBox("txtCnt", -1, S::fraCnt, 1440, 600, 975, 4),
+    label(0, S::fraCnt, 240, 285, 1080, "今回の目標：", 1, S::txtGoal),
+    textBox("txtGoal", -1, S::fraCnt, 1440, 240, 975, 2, "今回の目標"),
+    label(1, S::fraCnt, 240, 645, 1080, "只今の件数：", 3, S::txtCnt),
+    textBox("txtCnt", -1, S::fraCnt, 1440, 600, 975, 4, "只今の件数"),
     frame("fraAla", 120, 1200, 2655, 975, "アラーム", 5),
     option("optAla", 0, S::fraAla, 120, 240, 615, "ON", 6),
     option("optAla", 1, S::fraAla, 120, 600, 735, "OFF", 7),
-    textBox("txtAla", 0, S::fraAla, 840, 240, 615, 8),
+    textBox("txtAla", 0, S::fraAla, 840, 240, 615, 8, "アラームの時"),
     label(2, S::fraAla, 1560, 285, 180, "：", 9),
-    textBox("txtAla", 1, S::fraAla, 1800, 240, 615, 10),
+    textBox("txtAla", 1, S::fraAla, 1800, 240, 615, 10, "アラームの分"),
     frame("fraLap", 2880, 120, 1095, 1035, "ラップ件数", 11),
     option("optLap", 0, S::fraLap, 240, 270, 615, "ON", 12),
     option("optLap", 1, S::fraLap, 240, 600, 735, "OFF", 13),

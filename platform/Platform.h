@@ -46,6 +46,10 @@ struct ControlSpec {
   SysColor back = SysColor::Default;
   bool border = false;
   bool enabled = true;  // for timers: running from creation
+  // What a screen reader says; an empty name leaves it to the caption.
+  std::string_view accName;
+  std::string_view accDescription;
+  int buddy = -1;  // for a label: the row of the text box it captions
 };
 
 enum class FormKind {
@@ -61,6 +65,7 @@ struct FormSpec {
   bool placed = false;                    // place the client area at clientLeft/clientTop
   int clientLeft = 0, clientTop = 0;      // twips from the screen's top-left
   std::span<const ControlSpec> controls;
+  std::string_view accName;  // what a screen reader calls the window; empty: its caption
 };
 
 using ControlId = int;
@@ -92,6 +97,8 @@ class Form {
   virtual void setCaption(std::string_view text) = 0;
   virtual void setText(ControlId, std::string_view text) = 0;
   virtual std::string text(ControlId) const = 0;
+  // The accessible description; screen readers speak its change on the focus.
+  virtual void setDescription(ControlId, std::string_view text) = 0;
   // For timers this starts or stops them.
   virtual void setEnabled(ControlId, bool enabled) = 0;
   virtual void setBackColor(ControlId, SysColor) = 0;

@@ -107,6 +107,9 @@ class QtForm final : public Form {
   void setCaption(std::string_view text) override { window_->setWindowTitle(qs(text)); }
   void setText(ControlId id, std::string_view text) override;
   std::string text(ControlId id) const override;
+  void setDescription(ControlId id, std::string_view text) override {
+    widgets_.at(id)->setAccessibleDescription(qs(text));
+  }
   void setEnabled(ControlId id, bool on) override;
   void setBackColor(ControlId id, SysColor color) override;
   void setSelection(ControlId id, int start, int length) override;
@@ -398,6 +401,11 @@ QtForm::QtForm(QtPlatform& platform, const FormSpec& spec, FormEvents& events)
     timerOn_.push_back(control.kind == ControlKind::Timer && control.enabled);
   }
   setTabOrder();
+  for (std::size_t i = 0; i < widgets_.size(); ++i) {
+    if (const int buddy = spec.controls[i].buddy; buddy >= 0)
+      static_cast<QLabel*>(widgets_[i])->setBuddy(widgets_.at(buddy));
+  }
+  if (!spec.accName.empty()) window_->setAccessibleName(qs(spec.accName));
 
   if (std::ranges::any_of(spec.controls,
                           [](const auto& c) { return c.kind == ControlKind::Timer; })) {
@@ -466,6 +474,8 @@ QWidget* QtForm::build(const ControlSpec& spec, ControlId id, QWidget* parent) {
     w->setFont(font);
   }
   w->setEnabled(spec.enabled);
+  if (!spec.accName.empty()) w->setAccessibleName(qs(spec.accName));
+  if (!spec.accDescription.empty()) w->setAccessibleDescription(qs(spec.accDescription));
   if (spec.back != SysColor::Default) paintBackground(w, spec.back);
   return w;
 }

@@ -86,6 +86,7 @@ class Win32Form final : public Form {
     ::SetWindowTextW(handle(id), widen(text).c_str());
   }
   std::string text(ControlId id) const override { return narrow(windowText(handle(id))); }
+  void setDescription(ControlId, std::string_view) override {}
   void setEnabled(ControlId id, bool on) override;
   void setBackColor(ControlId id, SysColor color) override {
     controls_.at(id).back = color;

@@ -44,7 +44,10 @@ LocalTime addSeconds(const LocalTime& t, std::int64_t seconds) {
 FakeForm::FakeForm(FakePlatform& platform, const FormSpec& spec, FormEvents& events)
     : caption(spec.caption), platform_(platform), spec_(spec), events_(events) {
   for (const auto& c : spec.controls)
-    controls.push_back({.text = std::string(c.text), .enabled = c.enabled, .back = c.back});
+    controls.push_back({.text = std::string(c.text),
+                        .enabled = c.enabled,
+                        .back = c.back,
+                        .description = std::string(c.accDescription)});
   platform_.forms.push_back(this);
 }
 

@@ -45,12 +45,16 @@ class FakeForm final : public Form {
     SysColor back = SysColor::Default;
     int selStart = 0, selLength = 0;
     bool selected = false;
+    std::string description;
   };
 
   // ---- what the program does
   void setCaption(std::string_view text) override { caption = text; }
   void setText(ControlId id, std::string_view text) override { controls.at(id).text = text; }
   std::string text(ControlId id) const override { return controls.at(id).text; }
+  void setDescription(ControlId id, std::string_view text) override {
+    controls.at(id).description = text;
+  }
   void setEnabled(ControlId id, bool on) override { controls.at(id).enabled = on; }
   void setBackColor(ControlId id, SysColor c) override { controls.at(id).back = c; }
   void setSelection(ControlId id, int start, int length) override;
