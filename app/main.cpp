@@ -3,8 +3,9 @@
 #include "platform/qt/QtPlatform.h"
 
 int main(int argc, char** argv) {
-  auto platform = tallimo::qt::createPlatform(argc, argv);
-  if (!platform) return 1;
+  int status = 0;
+  auto platform = tallimo::qt::createPlatform(argc, argv, status);
+  if (!platform) return status;
   tallimo::frmMain window(*platform);
   tallimo::fatalOnError(*platform, [&] { window.open(); });
   return platform->run(window.form());

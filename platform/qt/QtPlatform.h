@@ -6,8 +6,10 @@
 
 namespace tallimo::qt {
 
-// Creates the Qt 6 Widgets platform, or returns nullptr after printing one
-// line to stderr when there is no display to show a window on.
-std::unique_ptr<Platform> createPlatform(int& argc, char** argv);
+// Creates the Qt 6 Widgets platform. Returns nullptr with `status` set to
+// the exit status when the program should end at once: 1 after one line on
+// stderr when there is no display, 0 when the window of this program folder
+// is already running and has been brought forward.
+std::unique_ptr<Platform> createPlatform(int& argc, char** argv, int& status);
 
 }  // namespace tallimo::qt
