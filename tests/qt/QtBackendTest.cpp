@@ -263,7 +263,8 @@ TEST(QtServices, MessageBoxes) {
       QSpontaneKeyEvent::setSpontaneous(&closeBox);
       QApplication::instance()->notify(box, &closeBox);
       if (box->isVisible()) user(box);
-      QTest::qWaitFor([box] { return !box->isVisible(); });  // a mnemonic clicks after a while
+      EXPECT_TRUE(
+          QTest::qWaitFor([box] { return !box->isVisible(); }));  // a mnemonic clicks after a while
     });
     return thePlatform->messageBox("本文", "題名", MsgIcon::Question, buttons);
   };
