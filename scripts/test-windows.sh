@@ -59,6 +59,6 @@ quiet wineserver --kill || true
 # The system test runs its own X server and its own wineserver on it.
 (
   cd tests/wine
-  TALLIMO_EXE="$build/tallimo.exe" TALLIMO_SHOTS="$build/screenshots" PYTHONDONTWRITEBYTECODE=1 \
+  TALLIMO_EXE="$build/tallimo.exe" TALLIMO_PROBE="$build/tests/wine/probe.exe" TALLIMO_SHOTS="$build/screenshots" PYTHONDONTWRITEBYTECODE=1 \
     timeout 600 python3 -B -m unittest -v test_wine
 )

@@ -129,6 +129,23 @@ std::wstring executableDirectory() {
   return slash == std::wstring::npos ? L"." : path.substr(0, slash);
 }
 
+std::wstring canonicalDirectory(const std::wstring& dir) {
+  const HANDLE h =
+      ::CreateFileW(dir.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return dir;
+  std::wstring path(MAX_PATH, L'\0');
+  DWORD n = ::GetFinalPathNameByHandleW(h, path.data(), static_cast<DWORD>(path.size()), 0);
+  if (n >= path.size()) {  // the size it needs, terminator included
+    path.resize(n);
+    n = ::GetFinalPathNameByHandleW(h, path.data(), static_cast<DWORD>(path.size()), 0);
+  }
+  ::CloseHandle(h);
+  if (n == 0 || n >= path.size()) return dir;
+  path.resize(n);
+  return path;
+}
+
 std::filesystem::path programFile(std::string_view name) {
   static const std::wstring directory = executableDirectory();
   return std::filesystem::path(directory + L"\\" + widen(name));

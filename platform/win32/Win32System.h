@@ -23,6 +23,10 @@ std::string decimalSeparator();
 
 // The directory of the running executable, as GetModuleFileNameW gives it.
 std::wstring executableDirectory();
+// `dir` with links resolved and in the spelling the file system keeps, so
+// that every way of naming one folder gives the same string; `dir` itself
+// when it cannot be opened.
+std::wstring canonicalDirectory(const std::wstring& dir);
 // The directory string, a backslash and the name: a drive root gets a second
 // separator, as it always has.
 std::filesystem::path programFile(std::string_view name);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <array>
+#include <cwctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -84,6 +85,20 @@ TEST_F(Win32File, AReadOnlyFileIsReadButNotWritten) {
               std::string::npos)
         << e.what();
   }
+}
+
+// The running window of a program folder is found by this name. Links are
+// tried in test_wine.py: Wine opens Unix links, not its own.
+TEST_F(Win32File, AFolderHasOneCanonicalNameHoweverItIsReached) {
+  fs::create_directory(path);
+  const std::wstring dir = path.wstring();
+  const std::wstring canonical = win32::canonicalDirectory(dir);
+  std::wstring upper = dir;
+  for (wchar_t& c : upper) c = static_cast<wchar_t>(std::towupper(c));
+  for (const std::wstring& name : {upper, dir + L"\\x\\.."})
+    EXPECT_EQ(win32::canonicalDirectory(name), canonical) << fs::path(name);
+  EXPECT_NE(win32::canonicalDirectory(fs::temp_directory_path().wstring()), canonical);
+  EXPECT_EQ(win32::canonicalDirectory(dir + L"\\gone"), dir + L"\\gone");
 }
 
 TEST(Win32Paths, ProgramFilesSitBesideTheExecutable) {
