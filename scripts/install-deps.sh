@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs every Debian 12 package Tallimo needs to build, run and test.
-# Does nothing (and needs no network or root) when all of them are present.
+# Installs the Debian 12 packages Tallimo needs. Does nothing (and needs no
+# network or root) when all of them are present.
+#   install-deps.sh run    to build and run Tallimo (scripts/run.sh)
+#   install-deps.sh        to build, run and test it (scripts/test.sh)
 set -euo pipefail
 
-# The one list of packages. Add a dependency by adding a line here.
+# Building and running. Add a dependency by adding a line to one of the lists.
 PACKAGES=(
-  # build
   g++
   cmake
   ninja-build
@@ -16,21 +17,30 @@ PACKAGES=(
   libgl-dev       # Qt6Gui's CMake package looks for OpenGL
   libsdl2-dev     # in-memory wave playback
   libxcb1-dev     # window states Qt leaves unset on X11
-  # unit, logic and backend tests
-  libgtest-dev
-  libgmock-dev
-  # the program on a virtual X server: system tests and scripts/run.sh
+  fonts-ipafont-gothic # the Japanese fonts the layout is drawn with
+)
+# Running without a display: a virtual X server, a window manager, and the
+# tools that take the screenshot and close the window as a user would.
+HEADLESS=(
   xvfb
   xauth
   openbox
   xdotool
   wmctrl
+  imagemagick
+)
+# Everything the tests use.
+TESTING=(
+  libgtest-dev
+  libgmock-dev
   x11-utils
-  imagemagick          # screenshots (import) and image checks
-  fonts-ipafont-gothic # a Japanese monospaced font, so no text shows as boxes
-  faketime             # a faked clock brings alarm and hourly report within seconds
+  faketime # a faked clock brings alarm and hourly report within seconds
   libfaketime
   python3
+  # what a screen reader sees, through AT-SPI on a private session bus
+  at-spi2-core
+  python3-pyatspi
+  dbus
   # the native Windows .exe (scripts/test-windows.sh): mingw-w64 with posix
   # threads, Wine to run its tests, Wine's own fonts, a Japanese locale to build
   g++-mingw-w64-x86-64-posix
@@ -50,6 +60,12 @@ PACKAGES=(
   libclang-rt-14-dev
   util-linux
 )
+
+if [[ "${1:-}" == run ]]; then
+  [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]] || PACKAGES+=("${HEADLESS[@]}")
+else
+  PACKAGES+=("${HEADLESS[@]}" "${TESTING[@]}")
+fi
 
 die() {
   echo "install-deps: $*" >&2
