@@ -22,54 +22,43 @@ if [[ ! -x $bin ]]; then
   cmake --build --preset default --target tallimo -j 2
 fi
 
-TALLIMO_BIN=$(realpath "$bin") SOAK_SECONDS=$seconds python3 -B - <<'PY'
-import os, re, shutil, sys, tempfile, time
+TALLIMO_BIN=$(realpath "$bin") SOAK_SECONDS=$seconds /usr/bin/python3 -B - <<'PY'
+import os, re, sys, time
 sys.path.insert(0, "tests/system")
-from xsession import COUNT, MAIN_TITLE, SUMMARY_TITLE, Program, XServer
+import runner
 
-seconds = int(os.environ["SOAK_SECONDS"])
 GROWTH_LIMIT_KB = 4096  # more than this between the early and the late samples is a leak
 
 
-def rss_kb(pid):
-    with open(f"/proc/{pid}/status") as f:
-        return int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1))
+class Soak(runner.Scenario):
+    def v_soak(self, seconds):
+        runner.poll("the first clock tick", lambda: self.title() != "Form1")
+        seconds, samples, self.left, self.right, begun = int(seconds), [], 0, 0, time.monotonic()
+        while (elapsed := time.monotonic() - begun) < seconds:
+            self.mouse(["COUNT"], "click", "--repeat", "40", "--delay", "20", "1",
+                       "click", "--repeat", "8", "--delay", "20", "3")
+            self.left, self.right = self.left + 40, self.right + 8
+            with open(f"/proc/{self.proc.pid}/status") as f:
+                samples.append((elapsed, int(re.search(r"VmRSS:\s+(\d+)", f.read())[1])))
+            extra = [t for *_, t in self.x.windows() if not runner.MAIN.match(t)]
+            assert self.proc.poll() is None and not extra, f"ended or showed {extra} after {elapsed:.0f} s"
+        early = max(kb for t, kb in samples if t <= max(seconds * 0.2, samples[0][0]))
+        late = max(kb for t, kb in samples if t >= seconds * 0.8)
+        events = self.left + self.right
+        print(f"soak-real: {seconds} s, {events} input events ({events / seconds:.0f}/s); resident memory "
+              f"{samples[0][1] / 1024:.1f} MiB at the start, {early / 1024:.1f} MiB early, "
+              f"{late / 1024:.1f} MiB late, {samples[-1][1] / 1024:.1f} MiB at the end")
+        assert late - early <= GROWTH_LIMIT_KB, f"resident memory grew by {late - early} KiB"
+
+    def v_counted(self):  # the record holds every count
+        self.v_expect(f"count={self.left - self.right}")
+        print(f"soak-real: the record holds the exact count, {self.left - self.right}")
 
 
-x = XServer()
-root = tempfile.mkdtemp(prefix="tallimo-soak-")
-prog = None
+x = runner.Display()
 try:
-    prog = Program(x, root).start()
-    wid = prog.main_window()
-    time.sleep(1.5)  # the first clock tick and save
-    samples, left, right, begun = [], 0, 0, time.monotonic()
-    while (elapsed := time.monotonic() - begun) < seconds:
-        x.run(["xdotool", "mousemove", "--window", str(wid), *map(str, COUNT),
-               "click", "--repeat", "40", "--delay", "20", "1", "click", "--repeat", "8", "--delay", "20", "3"],
-              timeout=30)
-        left, right = left + 40, right + 8
-        samples.append((elapsed, rss_kb(prog.proc.pid)))
-        extra = [t for _, t in prog.windows() if not MAIN_TITLE.match(t)]
-        if prog.proc.poll() is not None or extra:
-            sys.exit(f"soak-real: the program ended or showed {extra} after {elapsed:.0f} s")
-    events = left + right
-    early = max(kb for t, kb in samples if t <= max(seconds * 0.2, samples[0][0]))
-    late = max(kb for t, kb in samples if t >= seconds * 0.8)
-    prog.close(wid)
-    prog.answer(SUMMARY_TITLE)
-    status = prog.wait_exit()
-    count = prog.record()["count"]
-    print(f"soak-real: {seconds} s, {events} input events ({events / seconds:.0f}/s), count {count} "
-          f"(expected {left - right}); resident memory {samples[0][1] / 1024:.1f} MiB at the start, "
-          f"{early / 1024:.1f} MiB early, {late / 1024:.1f} MiB late, {samples[-1][1] / 1024:.1f} MiB at the end")
-    if status != 0 or count != left - right:
-        sys.exit(f"soak-real: exit status {status}, count {count} instead of {left - right}")
-    if late - early > GROWTH_LIMIT_KB:
-        sys.exit(f"soak-real: resident memory grew by {late - early} KiB")
+    Soak(x, "soak", f"start; main; soak {os.environ['SOAK_SECONDS']}; close; answer SUMMARY; exit 0; counted",
+         {}).run()
 finally:
-    if prog:
-        prog.kill()
     x.stop()
-    shutil.rmtree(root, ignore_errors=True)
 PY

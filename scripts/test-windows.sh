@@ -56,9 +56,10 @@ quiet wine wineboot
 "${japanese[@]}" ctest --preset win32 -j 2
 quiet wineserver --kill || true
 
-# The system test runs its own X server and its own wineserver on it.
+# The system scenarios, shared with Linux, run the real .exe on an X server and
+# a wineserver of their own.
 (
-  cd tests/wine
-  TALLIMO_EXE="$build/tallimo.exe" TALLIMO_PROBE="$build/tests/wine/probe.exe" TALLIMO_SHOTS="$build/screenshots" PYTHONDONTWRITEBYTECODE=1 \
-    timeout 600 python3 -B -m unittest -v test_wine
+  cd tests/system
+  TALLIMO_BIN="$build/tallimo.exe" TALLIMO_PROBE="$build/tests/wine/probe.exe" TALLIMO_SHOTS="$build/screenshots" \
+    timeout 600 /usr/bin/python3 -B scenarios.py -v
 )

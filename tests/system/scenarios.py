@@ -1,0 +1,89 @@
+# What only the real program on a real X server shows, as rows of steps (see
+# runner.py for the verbs). Platforms: L the Linux binary, W tallimo.exe under Wine.
+import unittest
+
+from runner import suite
+
+NOW = "at=10:20:00"  # no alarm and no full hour in the next minutes
+SAVED = "saved=T count=7 goal=9 alarm=-1 hour=6 minute=30 lap=-1"
+NOON = "rec saved=T-1 alarm=-1 hour=12 minute=0"
+CLOSE = "close; answer SUMMARY; exit 0"
+METRICS = r'"HKCU\Control Panel\Desktop\WindowMetrics" /v SmCaptionHeight'
+
+ROWS = [
+    ("caption", "L", "start at=23:59:40; main; geom 0 0 62 61; prop _NET_WM_STATE _ABOVE _SKIP_TASKBAR;"
+     "prop WM_NORMAL_HINTS 'minimum size: 62 by 61' 'maximum size: 62 by 61'; strip;"
+     "title 23:59; shot main; movestrip; click CLOSEBOX; answer SUMMARY; exit 0"),
+    # With a small caption of 30 px rather than 15 the frame stays within the work area.
+    ("wine_window", "W", f"sh 'wine reg add {METRICS} /t REG_SZ /d -450 /f' 'wine reg delete {METRICS} /f';"
+     f"start {NOW}; main; prop _NET_WM_STATE _ABOVE _SKIP_TASKBAR; probe - '^work 0 0 1024 768$' "
+     r"'^window \d+ \d 0 0 \d+ [7-9]\d (Form1|\d\d:\d\d)$'"),
+    # At 0 a right press changes nothing; on a button it counts down, elsewhere either button counts up.
+    # A press moved off before the release, and the middle button, count nothing.
+    ("mouse", "LW", "start; main; right COUNT SET; click LABEL; expect count=1; click COUNT BLANK LOW;"
+     "right LABEL BLANK LOW; expect count=7; right COUNT SET; middle LABEL COUNT SET BLANK; drag COUNT;"
+     "click BLANK; expect count=6; double LABEL; click COUNT; expect count=8; double COUNT; expect count=10"),
+    # Keys right after start, with no click first; a right press on "!" leaves the focus where it is.
+    ("keys", "LW", f"start {NOW}; main; keys space Return; expect count=2; right SET; expect count=1;"
+     "keys space; expect count=2; keys alt+F4; answer SUMMARY; exit 0"),
+    ("close_writes_20_bytes", "LW", f"start {NOW}; main; click COUNT LABEL BLANK; expect count=3; close;"
+     "box SUMMARY; shot summary; keys Return; exit 0; size Cnt.arm 20;"
+     "expect saved=T count=3 goal=0 alarm=0 hour=0 minute=0 lap=0"),
+    # Escape and the close box leave the question open; afterwards the window has the focus again.
+    # A second start, here through a link to the folder, leaves the question to the first.
+    ("restore_yes", "LW", f"rec {SAVED}; start {NOW}; box RESTORE; shot question; second link; keys Escape; close; sync;"
+     f"keys y; gone; main; keys Return; expect count=8 goal=9; {CLOSE}; expect {SAVED} count=8"),
+    ("restore_no", "LW", f"rec {SAVED}; start {NOW}; answer RESTORE alt+n; main; {CLOSE}; expect {SAVED} count=0 goal=0"),
+    ("another_day_keeps_the_tail", "LW", f"rec {SAVED} saved=T-1 tail=10; start {NOW}; main; click COUNT;"
+     f"expect count=1; {CLOSE}; size Cnt.arm 30; expect {SAVED} count=1 goal=0"),
+    # The spoilt file can only come back through a save at the end of the session.
+    *((f"signal_{sig}", "L", f"rec {SAVED} saved=T-3; start {NOW}; main; click COUNT LABEL; expect count=2; rec;"
+       f"signal {sig}; exit 0; expect {SAVED} count=2 goal=0") for sig in ("TERM", "INT", "HUP")),
+    ("end_of_session", "W", f"rec {SAVED} saved=T-3; start {NOW}; main; click COUNT; expect count=1; rec;"
+     f"endsession; exit 0; expect {SAVED} count=1 goal=0"),
+    # Escape and Return do nothing in the dialog; an empty alarm hour stops OK after goal and count.
+    ("settings", "LW", f"start {NOW}; main; keys Tab space; box SETTINGS; shot settings; geom - - 276 156;"
+     "L:prop _NET_WM_STATE _MODAL _SKIP_TASKBAR; W:probe Tallimoの設定 '^control 今回の目標：.*\ncontrol 今回の目標：' "
+     "'^control 只今の件数：.*\ncontrol 只今の件数：'; keys Escape Return Tab Tab Tab Up Tab space; gone;"
+     "expect lap=-1 alarm=0 count=0 goal=0; click SET; box SETTINGS; type 12; click TXT_CNT; type 34;"
+     "keys Tab Up Tab BackSpace Tab; type 5; keys Tab Tab space; answer ERROR; box SETTINGS;"
+     "expect goal=12 count=34 alarm=0 lap=-1; type 7; keys Tab Tab Tab Return; gone;"
+     f"expect goal=12 count=34 alarm=-1 hour=7 minute=5 lap=-1; {CLOSE}; expect saved=T"),
+    ("alarm", "LW", f"{NOON}; L:wave; start at=11:59:57 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw; main; box ALARM; L:chime;"
+     f"W:size Chimes.wav 0; keys Return; gone; {CLOSE}"),
+    ("clock_jumps", "L", f"{NOON} lap=-1; start clock=11:30:00; main; click COUNT; title 11:30; clock 14:59:57;"
+     "answer LAP; clock 11:59:57; answer ALARM; clock 23:59:57; answer LAP; expect saved=T+1 count=1;"
+     f"title 00:00; {CLOSE}"),
+    ("second_start", "LW", f"start {NOW}; main; click COUNT; expect count=1; minimize; second; keys space;"
+     "expect count=2"),
+    ("other_folder_and_kill", "LW", "start; main; expect count=0 saved=T; signal KILL; exit -9; start; answer RESTORE y; main;"
+     "folder other; start; main; keys space; expect count=1"),
+    ("wayland_session", "L", "weston; start WAYLAND_DISPLAY=tallimo-wl XDG_SESSION_TYPE=wayland; main; geom 0 0 62 61"),
+    ("no_display", "L", "start -DISPLAY; exit 1; stderr 1"),
+    ("a11y", "L", "start QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1; main; tree MAIN; listen; keys space; spoken Tallimo!! 1件;"
+     "tree COUNTED; click SET; box SETTINGS; tree DIALOG"),
+    # Faults from outside.
+    ("fault_record_is_a_folder", "LW", "sh 'mkdir Cnt.arm'; start; box *; shot fatal; keys Return; exit 1; stderr Cnt.arm;"
+     "L:stderr 同じ名前のフォルダーがあります"),
+    ("fault_folder_not_writable", "L", "sh 'chmod 555 .'; start nobody; box *; keys Return; exit 1;"
+     "stderr Cnt.arm アクセスが拒否されました"),
+    ("fault_disk_full", "L", "sh 'ln -s /dev/full Cnt.arm'; start; main; click COUNT; answer ERROR; close; box ERROR;"
+     "keys Return; exit 0"),
+    ("fault_folder_with_spaces_and_japanese", "L", "folder '集計 ツール/たりも ver 1'; start; main;"
+     f"click COUNT LABEL BLANK; expect count=3; {CLOSE}"),
+    # At the alarm a chime that cannot be used is reported, then the alarm message shows all the same.
+    *((f"fault_chime_{name}", "L", f"{NOON}; {setup} at=11:59:55; main; answer ERROR; answer ALARM")
+      for name, setup in (("folder", "sh 'mkdir Chimes.wav'; start"), ("600MB", "sh 'truncate -s 600M Chimes.wav'; start"),
+                          ("unreadable", "sh 'touch Chimes.wav && chmod 0 Chimes.wav && chown nobody . Cnt.arm'; start nobody"))),
+]
+
+# Lines the accessible tree must hold: names from the window down, [role], description.
+TREES = dict(MAIN=["/Tallimo/Tallimo [", "/件数 [label]", "/設定 [push button]", "/Tallimo!! [push button] 1 件数える"],
+             COUNTED=["/設定 [push button] 1件", "/Tallimo!! [push button] 1件"],
+             DIALOG=["/Tallimoの設定 [dialog]", "/今回の目標 [text]", "/只今の件数 [text]", "/アラーム/アラームの時 [text]",
+                     "/アラーム/アラームの分 [text]", *(f"/{frame}/{option} [radio button]" for frame in ("アラーム", "ラップ件数")
+                                                   for option in ("ON", "OFF"))])
+Rows = suite(ROWS, TREES)
+
+if __name__ == "__main__":
+    unittest.main()
