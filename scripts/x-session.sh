@@ -1,9 +1,8 @@
 # A virtual X server with a window manager, for the scripts that run Tallimo
 # without a display. Source it, then:
-#   start_x_session WORKDIR   Xvfb on a free display and openbox set up for
-#                             tiny tool windows; exports DISPLAY and sets
-#                             xvfb_pid and wm_pid (the caller's `die` reports
-#                             failures)
+#   start_x_session WORKDIR   Xvfb on a free display and openbox as it comes;
+#                             exports DISPLAY and sets xvfb_pid and wm_pid
+#                             (the caller's `die` reports failures)
 #   stop_x_session            ends both
 # shellcheck shell=bash
 
@@ -25,9 +24,9 @@ start_x_session() {
   DISPLAY=":$(<"$work/display")"
   export DISPLAY
 
-  # The window manager gives windows their caption bar and the close command.
-  openbox --sm-disable --config-file "$(dirname "${BASH_SOURCE[0]}")/openbox-rc.xml" \
-    >"$work/openbox.log" 2>&1 &
+  # The window manager in its default configuration, as a user has it: it
+  # frames the dialogs and carries the close command.
+  openbox --sm-disable >"$work/openbox.log" 2>&1 &
   wm_pid=$!
   for ((i = 0; i < 100; i++)); do
     wmctrl -m >/dev/null 2>&1 && break
