@@ -224,18 +224,16 @@ void Win32Form::nameControls() {
   }
 }
 
-// The client area goes where the layout puts it, unless the frame would then
-// reach out of the work area: the layout assumes a 15 px small caption, and a
-// taller one would push the caption and its close box off the screen. The
-// frame then goes to the work area's corner.
+// The client area goes where the layout puts it, which assumes a 15 px small
+// caption. A taller caption would push the frame, and its close box, above
+// the screen: the frame then goes to the work area's top-left corner.
 void Win32Form::placeClientAt(int left, int top) {
   RECT frame{left, top, left, top};
   ::AdjustWindowRectExForDpi(&frame, style_, FALSE, exStyle_, dpi_);
-  MONITORINFO mi{};
-  mi.cbSize = sizeof mi;
-  ::GetMonitorInfoW(::MonitorFromPoint(POINT{left, top}, MONITOR_DEFAULTTOPRIMARY), &mi);
-  ::SetWindowPos(hwnd_, nullptr, std::max(frame.left, mi.rcWork.left),
-                 std::max(frame.top, mi.rcWork.top), 0, 0,
+  RECT work{};
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  if (frame.left < work.left || frame.top < work.top) frame = work;
+  ::SetWindowPos(hwnd_, nullptr, frame.left, frame.top, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
