@@ -229,7 +229,21 @@ std::string QtForm::text(ControlId id) const {
 }
 
 void QtForm::setDescription(ControlId id, std::string_view text) {
-  widgets_.at(id)->setAccessibleDescription(qs(text));
+  QWidget* w = widgets_.at(id);
+  w->setAccessibleDescription(qs(text));
+  // Qt 6.4 sends the change with an object where AT-SPI wants the text, and
+  // Orca drops it; a notification that shows up is spoken.
+  if (w->hasFocus()) {
+    if (!announcer_) {
+      announcer_ = new QWidget(client_);
+      announcer_->setObjectName(kAnnouncer);
+      announcer_->setGeometry(0, 0, 1, 1);
+      announcer_->lower();
+    }
+    announcer_->hide();
+    announcer_->setAccessibleName(qs(text));
+    announcer_->show();
+  }
 }
 
 void QtForm::setEnabled(ControlId id, bool on) {

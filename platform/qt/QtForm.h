@@ -11,6 +11,9 @@ namespace tallimo::qt {
 
 class ToolCaption;
 
+// The object name of the widget that screen readers know as a notification.
+inline constexpr char kAnnouncer[] = "announcement";
+
 // A live form: its top-level window, one widget per table row and the
 // one-second tick that drives its timers.
 class QtForm final : public Form {
@@ -68,6 +71,7 @@ class QtForm final : public Form {
   QWidget* window_ = nullptr;
   QWidget* client_ = nullptr;  // the client area: the window itself, or inside the own caption
   ToolCaption* caption_ = nullptr;
+  QWidget* announcer_ = nullptr;   // a notification for screen readers
   std::vector<QWidget*> widgets_;  // nullptr for timers
   std::vector<bool> timerOn_;
   QTimer* ticker_ = nullptr;

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -73,6 +74,16 @@ class MessageBox final : public QMessageBox {
   }
 };
 
+// Qt calls a plain top-level widget a filler; screen readers announce a
+// window by its role, and speak a notification when it shows.
+QAccessibleInterface* accessibleRoles(const QString& className, QObject* object) {
+  auto* widget = qobject_cast<QWidget*>(object);
+  if (className != "QWidget" || !widget) return nullptr;
+  if (widget->objectName() == kAnnouncer)
+    return new QAccessibleWidget(widget, QAccessible::Notification);
+  return widget->isWindow() ? new QAccessibleWidget(widget, QAccessible::Window) : nullptr;
+}
+
 class QtPlatform final : public Platform {
  public:
   QtPlatform(int& argc, char** argv, std::unique_ptr<posix::SingleInstance> instance);
@@ -127,6 +138,7 @@ QtPlatform::QtPlatform(int& argc, char** argv, std::unique_ptr<posix::SingleInst
   QFont::insertSubstitutions("ＭＳ ゴシック", {"IPAGothic", "Noto Sans Mono CJK JP", "VL Gothic",
                                                "TakaoGothic", "monospace"});
   QApplication::setFont(dialogFont());
+  QAccessible::installFactory(accessibleRoles);
   watchTerminationSignals();
   watchSecondStarts();
 #ifndef QT_NO_SESSIONMANAGER

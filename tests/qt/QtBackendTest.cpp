@@ -122,8 +122,10 @@ TEST_F(QtForms, TablesBecomeFixedWindowsWithNamesAndTheirOwnFonts) {
   EXPECT_EQ(cmdSet->accessibleName() + cmdCount->accessibleDescription(), "設定1 件数える");
   EXPECT_EQ(static_cast<QLabel*>(dialog["Label(1)"])->buddy(), dialog["txtCnt"]);
   EXPECT_EQ(dialog["txtAla(1)"]->accessibleName(), "アラームの分");
+  // Said without moving the focus: the focused button's description, and a
+  // notification, which is what Orca speaks under Qt 6.4.
   main.form->setDescription(M::cmdCount, "3件");
-  EXPECT_EQ(cmdCount->accessibleDescription(), "3件");
+  EXPECT_EQ(cmdCount->accessibleDescription() + main["announcement"]->accessibleName(), "3件3件");
 
   // A desktop theme's wide fonts must not reach the fixed layout.
   QFont wide("DejaVu Sans", 16);
