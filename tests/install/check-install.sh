@@ -28,8 +28,8 @@ check "bin/tallimo links to ../lib/tallimo/tallimo" test "$(readlink "$prefix/bi
 check "no Cnt.arm comes with an install" test ! -e "$lib/Cnt.arm"
 check "the chime is ours" cmp -s "$build/desktop/Chimes.wav" "$lib/Chimes.wav"
 for size in 16 22 24 32 48 64 128 256; do
-  check "a ${size}x${size} icon" grep -q "PNG image data, $size x $size," \
-    <(file "$prefix/share/icons/hicolor/${size}x${size}/apps/tallimo.png")
+  png="$prefix/share/icons/hicolor/${size}x${size}/apps/tallimo.png"
+  check "a ${size}x${size} icon" test "$(identify -format %wx%h "$png")" = "${size}x${size}"
 done
 check "the scalable icon" cmp -s "$source/app/icons/tallimo.svg" "$prefix/share/icons/hicolor/scalable/apps/tallimo.svg"
 desktop="$prefix/share/applications/tallimo.desktop"

@@ -45,7 +45,8 @@ ROWS = [
     ("settings", "LW", f"start {NOW}; main; keys Tab space; box SETTINGS; shot settings; geom - - 276 156;"
      "L:prop _NET_WM_STATE _MODAL _SKIP_TASKBAR; W:probe Tallimoの設定 '^control 今回の目標：.*\ncontrol 今回の目標：' "
      "'^control 只今の件数：.*\ncontrol 只今の件数：'; keys Escape Return Tab Tab Tab Up Tab space; gone;"
-     "expect lap=-1 alarm=0 count=0 goal=0; click SET; box SETTINGS; type 12; click TXT_CNT; type 34;"
+     "expect lap=-1 alarm=0 count=0 goal=0; click COUNT; expect count=1; click SET; box SETTINGS; type 12;"
+     "click TXT_CNT; type 34;"  # the focusing click leaves "1" selected
      "keys Tab Up Tab BackSpace Tab; type 5; keys Tab Tab space; answer ERROR; box SETTINGS;"
      "expect goal=12 count=34 alarm=0 lap=-1; type 7; keys Tab Tab Tab Return; gone;"
      f"expect goal=12 count=34 alarm=-1 hour=7 minute=5 lap=-1; {CLOSE}; expect saved=T"),
