@@ -121,10 +121,13 @@ $(tail -n 20 "$work/$name.log")"
   s1=$(switches "$pid")
 
   # Count button (0,20)-(57,40): click its middle, watch the label (0,0) 38x19.
-  local took
+  # Tallimo's own caption puts its client area at (3,18) in its window.
+  local took dx=0 dy=0
+  [[ "$name" == tallimo ]] && dx=3 dy=18
   while read -r took; do
     echo "$name count_us $took" >>"$results"
-  done < <("$probe" click "$window" 28 30 0 0 38 19 "$clicks" 2>>"$work/$name.log" || true)
+  done < <("$probe" click "$window" $((28 + dx)) $((30 + dy)) "$dx" "$dy" 38 19 "$clicks" \
+    2>>"$work/$name.log" || true)
 
   stop "$pid"
   app_pid=
