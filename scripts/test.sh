@@ -19,3 +19,7 @@ bash scripts/test-windows.sh
 
 # Sanitizers, fuzzing, fault injection and a short soak of the real program.
 bash scripts/test-reliability.sh
+
+# How large the tests are against the code, counted the way the project does.
+ratio=../shared/tools/test-ratio.sh
+if [[ -f "$ratio" ]]; then bash "$ratio" || true; fi
