@@ -165,7 +165,8 @@ class Scenario:
 
     def v_clock(self, hms):  # sets the faked clock of a program started with clock=
         hms, _, days = hms.partition("+")
-        when = datetime.datetime.combine(FAKE_DAY + datetime.timedelta(int(days or 0)), datetime.time.fromisoformat(hms))
+        day = FAKE_DAY + datetime.timedelta(int(days or 0))
+        when = datetime.datetime.combine(day, datetime.time.fromisoformat(hms))
         with open(os.path.join(self.root, "clock"), "w") as f:
             f.write(f"{round(when.timestamp() - time.time()):+d}\n")
 
@@ -271,7 +272,8 @@ class Scenario:
 
     def geometry(self):
         info = self.x.run("xwininfo", "-id", str(self.win))
-        return [int(re.search(k + r":\s+(-?\d+)", info)[1]) for k in ("te upper-left X", "te upper-left Y", "Width", "Height")]
+        keys = ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height")
+        return [int(re.search(k + r":\s+(-?\d+)", info)[1]) for k in keys]
 
     def v_geom(self, *xywh):  # "-" for any
         assert all(want in ("-", str(got)) for want, got in zip(xywh, self.geometry())), self.geometry()
@@ -335,7 +337,8 @@ class Scenario:
     def dump(self, node, path=""):  # a line per object: names from the window down, role, description
         path += "/" + node.get_name()
         lines = [f"{path} [{node.get_role_name()}] {node.get_description()}".rstrip()]
-        return lines + [line for i in range(node.get_child_count()) for line in self.dump(node.get_child_at_index(i), path)]
+        children = (node.get_child_at_index(i) for i in range(node.get_child_count()))
+        return lines + [line for child in children for line in self.dump(child, path)]
 
     def v_tree(self, name):  # the program's accessible tree has a line holding each of TREES[name]
         def complete():
@@ -350,14 +353,21 @@ class Scenario:
             with open(os.path.join(SHOTS, f"{self.name}.{name}.txt"), "w") as f:
                 print(*self.lines, sep="\n", file=f)
 
-    def v_listen(self):  # description changes, as a screen reader hears them
-        atspi, self.heard = self.atspi(), []
-        self.ear = atspi.EventListener.new(lambda e: self.heard.append(
-            (e.source.get_name(), e.source.get_state_set().contains(atspi.StateType.FOCUSED), e.source.get_description())))
-        self.ear.register("object:property-change:accessible-description")
+    def v_listen(self):  # what a screen reader hears: description changes, and objects that show
+        atspi, self.heard = self.atspi(), set()
 
-    def v_spoken(self, name, text):  # the focused object `name` told its new description
-        poll(lambda: f"{text!r} from {name}; heard {self.heard}", lambda: self.atspi() and (name, True, text) in self.heard)
+        def hear(event):  # the event, its object's role and name, and for a description, it and the focus
+            kind, obj = event.type.split(":")[-1], event.source
+            focused = obj.get_state_set().contains(atspi.StateType.FOCUSED)
+            said = () if kind == "showing" else (obj.get_description(), focused)
+            self.heard.add((kind, obj.get_role_name(), obj.get_name(), *said))
+        self.ear = atspi.EventListener.new(hear)
+        for event in ("object:property-change:accessible-description", "object:state-changed:showing"):
+            self.ear.register(event)
+
+    def v_spoken(self, text):  # the focused count button says `text`, and so does a notification that shows
+        said = {("accessible-description", "push button", "Tallimo!!", text, True), ("showing", "notification", text)}
+        poll(lambda: f"{said}; heard {self.heard}", lambda: self.atspi() and said <= self.heard)
 
 
 def suite(rows, trees):  # a test per row for this platform, all on one display

@@ -31,9 +31,10 @@ ROWS = [
      "expect saved=T count=3 goal=0 alarm=0 hour=0 minute=0 lap=0"),
     # Escape and the close box leave the question open; afterwards the window has the focus again.
     # A second start, here through a link to the folder, leaves the question to the first.
-    ("restore_yes", "LW", f"rec {SAVED}; start {NOW}; box RESTORE; shot question; second link; keys Escape; close; sync;"
-     f"keys y; gone; main; keys Return; expect count=8 goal=9; {CLOSE}; expect {SAVED} count=8"),
-    ("restore_no", "LW", f"rec {SAVED}; start {NOW}; answer RESTORE alt+n; main; {CLOSE}; expect {SAVED} count=0 goal=0"),
+    ("restore_yes", "LW", f"rec {SAVED}; start {NOW}; box RESTORE; shot question; second link; keys Escape; close;"
+     f"sync; keys y; gone; main; keys Return; expect count=8 goal=9; {CLOSE}; expect {SAVED} count=8"),
+    ("restore_no", "LW", f"rec {SAVED}; start {NOW}; answer RESTORE alt+n; main; {CLOSE};"
+     f"expect {SAVED} count=0 goal=0"),
     ("another_day_keeps_the_tail", "LW", f"rec {SAVED} saved=T-1 tail=10; start {NOW}; main; click COUNT;"
      f"expect count=1; {CLOSE}; size Cnt.arm 30; expect {SAVED} count=1 goal=0"),
     # The spoilt file can only come back through a save at the end of the session.
@@ -50,22 +51,22 @@ ROWS = [
      "keys Tab Up Tab BackSpace Tab; type 5; keys Tab Tab space; answer ERROR; box SETTINGS;"
      "expect goal=12 count=34 alarm=0 lap=-1; type 7; keys Tab Tab Tab Return; gone;"
      f"expect goal=12 count=34 alarm=-1 hour=7 minute=5 lap=-1; {CLOSE}; expect saved=T"),
-    ("alarm", "LW", f"{NOON}; L:wave; start at=11:59:57 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw; main; box ALARM; L:chime;"
-     f"W:size Chimes.wav 0; keys Return; gone; {CLOSE}"),
+    ("alarm", "LW", f"{NOON}; L:wave; start at=11:59:57 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw; main;"
+     f"box ALARM; L:chime; W:size Chimes.wav 0; keys Return; gone; {CLOSE}"),
     ("clock_jumps", "L", f"{NOON} lap=-1; start clock=11:30:00; main; click COUNT; title 11:30; clock 14:59:57;"
      "answer LAP; clock 11:59:57; answer ALARM; clock 23:59:57; answer LAP; expect saved=T+1 count=1;"
      f"title 00:00; {CLOSE}"),
     ("second_start", "LW", f"start {NOW}; main; click COUNT; expect count=1; minimize; second; keys space;"
      "expect count=2"),
-    ("other_folder_and_kill", "LW", "start; main; expect count=0 saved=T; signal KILL; exit -9; start; answer RESTORE y; main;"
-     "folder other; start; main; keys space; expect count=1"),
+    ("other_folder_and_kill", "LW", "start; main; expect count=0 saved=T; signal KILL; exit -9; start;"
+     "answer RESTORE y; main; folder other; start; main; keys space; expect count=1"),
     ("wayland_session", "L", "weston; start WAYLAND_DISPLAY=tallimo-wl XDG_SESSION_TYPE=wayland; main; geom 0 0 62 61"),
     ("no_display", "L", "start -DISPLAY; exit 1; stderr 1"),
-    ("a11y", "L", "start QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1; main; tree MAIN; listen; keys space; spoken Tallimo!! 1件;"
+    ("a11y", "L", "start QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1; main; tree MAIN; listen; keys space; spoken 1件;"
      "tree COUNTED; click SET; box SETTINGS; tree DIALOG"),
     # Faults from outside.
-    ("fault_record_is_a_folder", "LW", "sh 'mkdir Cnt.arm'; start; box *; shot fatal; keys Return; exit 1; stderr Cnt.arm;"
-     "L:stderr 同じ名前のフォルダーがあります"),
+    ("fault_record_is_a_folder", "LW", "sh 'mkdir Cnt.arm'; start; box *; shot fatal; keys Return; exit 1;"
+     "stderr Cnt.arm; L:stderr 同じ名前のフォルダーがあります"),
     ("fault_folder_not_writable", "L", "sh 'chmod 555 .'; start nobody; box *; keys Return; exit 1;"
      "stderr Cnt.arm アクセスが拒否されました"),
     ("fault_disk_full", "L", "sh 'ln -s /dev/full Cnt.arm'; start; main; click COUNT; answer ERROR; close; box ERROR;"
@@ -74,13 +75,15 @@ ROWS = [
      f"click COUNT LABEL BLANK; expect count=3; {CLOSE}"),
     # At the alarm a chime that cannot be used is reported, then the alarm message shows all the same.
     *((f"fault_chime_{name}", "L", f"{NOON}; {setup} at=11:59:55; main; answer ERROR; answer ALARM")
-      for name, setup in (("folder", "sh 'mkdir Chimes.wav'; start"), ("600MB", "sh 'truncate -s 600M Chimes.wav'; start"),
-                          ("unreadable", "sh 'touch Chimes.wav && chmod 0 Chimes.wav && chown nobody . Cnt.arm'; start nobody"))),
+      for name, setup in (("folder", "sh 'mkdir Chimes.wav'; start"),
+                          ("600MB", "sh 'truncate -s 600M Chimes.wav'; start"),
+                          ("unreadable", "sh 'touch Chimes.wav && chmod 0 Chimes.wav && chown nobody . Cnt.arm';"
+                                         "start nobody"))),
 ]
 
 # Lines the accessible tree must hold: names from the window down, [role], description.
-TREES = dict(MAIN=["/Tallimo/Tallimo [", "/件数 [label]", "/設定 [push button]", "/Tallimo!! [push button] 1 件数える"],
-             COUNTED=["/設定 [push button] 1件", "/Tallimo!! [push button] 1件"],
+TREES = dict(MAIN=["/Tallimo/Tallimo [frame]", "/件数 [label]", "/設定 [push button]", "/Tallimo!! [push button] 1 件数える"],
+             COUNTED=["/1件 [notification]", "/設定 [push button] 1件", "/Tallimo!! [push button] 1件"],
              DIALOG=["/Tallimoの設定 [dialog]", "/今回の目標 [text]", "/只今の件数 [text]", "/アラーム/アラームの時 [text]",
                      "/アラーム/アラームの分 [text]", *(f"/{frame}/{option} [radio button]" for frame in ("アラーム", "ラップ件数")
                                                    for option in ("ON", "OFF"))])
