@@ -506,7 +506,7 @@ def main():
                     done = len(results)
                     if args.verbose:
                         print(f"{outcome:12} {m.path}:{m.line}: {show(m.before)}  ->  "
-                              f"{show(m.after)}", flush=True)
+                              f"{show(m.after)}  ({m.id})", flush=True)
                     elif sys.stderr.isatty():
                         print(f"\r{done}/{len(mutants)}", end="", file=sys.stderr, flush=True)
         except Stop:

@@ -1,15 +1,13 @@
 #pragma once
 
 // An in-memory platform for the logic tests: forms that remember what the
-// program did to them, scripted message-box answers, a settable clock, timers
-// fired by the test and files in a temporary directory.
+// program did to them, a log of the message boxes with scripted answers, a
+// clock the test sets, timers the test fires and files in a temporary folder.
 
 #include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <functional>
-#include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,19 +15,12 @@
 
 namespace tallimo::fake {
 
-struct ShownBox {
-  std::string text;
-  std::string title;
-  MsgIcon icon;
-  MsgButtons buttons;
-};
-
-// Thrown by fatalError so that a test can see the program would have ended.
-// Deliberately not a std::exception: nothing in the program may catch it.
+// Thrown by fatalError. Not a std::exception, so that nothing can catch it.
 struct FatalExit {
   AppError error;
 };
 
+// The reading `seconds` after `t`, across days, months and years.
 LocalTime addSeconds(const LocalTime& t, std::int64_t seconds);
 
 class FakePlatform;
@@ -40,52 +31,44 @@ class FakeForm final : public Form {
   ~FakeForm() override;
 
   struct Control {
-    std::string text;
-    bool enabled = true;
+    std::string text, description;
+    bool enabled = true, selected = false;
     SysColor back = SysColor::Default;
-    int selStart = 0, selLength = 0;
-    bool selected = false;
-    std::string description;
+    int selStart = -1, selLength = -1;
   };
+  const Control& operator[](ControlId id) const { return controls.at(id); }
 
-  // ---- what the program does
   void setCaption(std::string_view text) override { caption = text; }
   void setText(ControlId id, std::string_view text) override { controls.at(id).text = text; }
   std::string text(ControlId id) const override { return controls.at(id).text; }
-  void setDescription(ControlId id, std::string_view text) override {
-    controls.at(id).description = text;
+  void setDescription(ControlId id, std::string_view s) override {
+    controls.at(id).description = s;
   }
   void setEnabled(ControlId id, bool on) override { controls.at(id).enabled = on; }
   void setBackColor(ControlId id, SysColor c) override { controls.at(id).back = c; }
-  void setSelection(ControlId id, int start, int length) override;
-  void setFocus(ControlId id) override;
-  void select(ControlId id) override;
+  void setSelection(ControlId id, int start, int length) override {
+    controls.at(id).selStart = start, controls.at(id).selLength = length;
+  }
+  void setFocus(ControlId id) override;  // on a text box raises focusEntered
+  void select(ControlId id) override;    // deselects the others of its frame
   bool isSelected(ControlId id) const override { return controls.at(id).selected; }
   void makeTopmost() override { topmost = true; }
   void show() override { shown = true; }
+  // Focuses the first text box of the table (the lowest tab stop of the
+  // dialog), runs the test's script, then closes.
   void showModal(Form& owner) override;
   void close() override { closed = true; }
 
-  // ---- what a user does
+  // What a user, or the event loop, does.
   void click(ControlId id) { events_.activated(id); }
   void rightPress(ControlId id) { events_.rightPressed(id); }
-  void tabTo(ControlId id) { setFocus(id); }
-  void type(ControlId id, std::string_view text) { controls.at(id).text = text; }
-  void choose(ControlId id) { select(id); }
-  void closeBox();
-
-  const Control& operator[](ControlId id) const { return controls.at(id); }
-  bool timerOn(ControlId id) const { return controls.at(id).enabled; }
-  FormEvents& events() { return events_; }
-  const FormSpec& spec() const { return spec_; }
+  void closeBox() { events_.closeRequested(), closed = true; }
+  void tick();  // every running timer, in table order
 
   std::string caption;
   std::vector<Control> controls;
-  std::optional<ControlId> focus;
-  bool topmost = false;
-  bool shown = false;
-  bool closed = false;
-  Form* modalOwner = nullptr;
+  ControlId focus = -1;
+  bool topmost = false, shown = false, closed = false;
 
  private:
   FakePlatform& platform_;
@@ -98,43 +81,40 @@ class FakePlatform final : public Platform {
   FakePlatform();
   ~FakePlatform() override;
 
-  std::unique_ptr<Form> createForm(const FormSpec&, FormEvents&) override;
+  std::unique_ptr<Form> createForm(const FormSpec& spec, FormEvents& events) override {
+    return std::make_unique<FakeForm>(*this, spec, events);
+  }
   int run(Form&) override { return 0; }
+  // Logs "<icon> <title>: <text>" (icon '-', 'i', '?' or '!'; "?YN" for a
+  // question), runs whileBoxShown and gives the next scripted answer: when
+  // there is none, OK or No.
   MsgAnswer messageBox(std::string_view text, std::string_view title, MsgIcon, MsgButtons) override;
   [[noreturn]] void fatalError(const AppError& e) override { throw FatalExit{e}; }
   LocalTime now() override { return clock; }
   std::string decimalSeparator() override { return decimalPoint; }
   std::filesystem::path programFile(std::string_view name) override { return dir / name; }
+  // The real file, except that while failFlush is set, flushing what was
+  // written fails at its close as on a full disk.
   std::unique_ptr<BinaryFile> openFile(const std::filesystem::path&) override;
-  void playWave(std::span<const std::byte> wave) noexcept override;
+  void playWave(std::span<const std::byte> wave) noexcept override {
+    played.emplace_back(wave.begin(), wave.end());
+  }
 
-  // ---- the test's controls
-  // Sets the clock and fires the enabled timers of the first form, in order.
-  void tickAt(const LocalTime& t);
-  // Moves the clock on and ticks once.
-  void tickAfter(std::int64_t seconds) { tickAt(addSeconds(clock, seconds)); }
-  FakeForm& mainForm() { return *forms.front(); }
-  // Bytes of a file in the program directory; empty when missing.
-  std::vector<std::uint8_t> fileBytes(std::string_view name) const;
-  void writeFileBytes(std::string_view name, const std::vector<std::uint8_t>& bytes) const;
-  ShownBox lastBox() const { return boxes.at(boxes.size() - 1); }
+  // Sets the clock and ticks the main window's running timers.
+  void tickAt(const LocalTime& t) { clock = t, forms.front()->tick(); }
+  std::string file(std::string_view name) const;
+  void writeFile(std::string_view name, std::string_view bytes) const;
 
   LocalTime clock{2026, 12, 6, 9, 37, 0};
   std::string decimalPoint = ".";
   std::filesystem::path dir;
-  std::vector<ShownBox> boxes;
-  // Answers for the next boxes; when empty an OK box answers OK and a
-  // question answers No.
+  std::string boxes;  // one line a box
   std::deque<MsgAnswer> answers;
-  // Runs while a box is up (before it answers), to act as the user would.
-  std::function<void(const ShownBox&)> whileBoxShown;
-  // Runs while a dialog is shown modally; the dialog closes after it when
-  // the script has not closed it.
+  std::function<void(const std::string& line)> whileBoxShown;
   std::function<void(FakeForm&)> whileModal;
-  // Makes every write (and the close that flushes it) fail as a full disk does.
-  bool failWrites = false;
+  bool failFlush = false;
   std::vector<std::vector<std::byte>> played;
-  std::vector<FakeForm*> forms;  // live forms, first created first
+  std::vector<FakeForm*> forms;  // live forms, the main window first
 };
 
 }  // namespace tallimo::fake

@@ -1,43 +1,14 @@
-// loadChime then playChime over any bytes, through the real file code and
-// SDL's wave decoder and audio queue (the dummy audio driver: no hardware).
-#include <cstdio>
+// Any bytes as "Chimes.wav" through loadChime, the real file code, and SDL's
+// wave decoder and audio queue (the dummy audio driver: no hardware).
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-
-#include <unistd.h>
+#include <string_view>
 
 #include "mdlMain/mdlMain.h"
-#include "platform/posix/PosixSystem.h"
 #include "platform/sdl/SdlWavePlayer.h"
+#include "tests/fake/FakePlatform.h"
 
 using namespace tallimo;
-
-namespace {
-
-// Just the services the chime uses; the rest is never reached.
-struct ChimePlatform final : Platform {
-  std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("tallimo-fuzz-chime-" + std::to_string(::getpid()));
-  std::unique_ptr<Form> createForm(const FormSpec&, FormEvents&) override { std::abort(); }
-  int run(Form&) override { std::abort(); }
-  MsgAnswer messageBox(std::string_view, std::string_view, MsgIcon, MsgButtons) override {
-    std::abort();
-  }
-  [[noreturn]] void fatalError(const AppError&) override { std::abort(); }
-  LocalTime now() override { return {}; }
-  std::string decimalSeparator() override { return "."; }
-  std::filesystem::path programFile(std::string_view name) override { return dir / name; }
-  std::unique_ptr<BinaryFile> openFile(const std::filesystem::path& p) override {
-    return posix::openFile(p);
-  }
-  void playWave(std::span<const std::byte> wave) noexcept override { sdl::playWave(wave); }
-  ChimePlatform() { std::filesystem::create_directories(dir); }
-  ~ChimePlatform() override { std::filesystem::remove_all(dir); }
-} platform;
-
-}  // namespace
 
 // SDL's decoder trusts the chunk sizes a file declares and asks for up to 4 GiB
 // for a 100-byte file. Let such a request fail at once, as it does on a small
@@ -52,13 +23,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::ofstream(platform.dir / mdlMain::kChimeFileName, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  mdlMain::loadChime(platform, mdlMain::kChimeFileName);
+  static fake::FakePlatform fake;  // one program folder for the whole run
+  fake.writeFile(mdlMain::kChimeFileName, {reinterpret_cast<const char*>(data), size});
+  mdlMain::loadChime(fake, mdlMain::kChimeFileName);
   // The whole file, then the one zero byte after it.
-  if (mdlMain::chimeBuffer.size() != size + 1 || mdlMain::chimeBuffer.back() != std::byte{0} ||
-      (size > 0 && std::memcmp(mdlMain::chimeBuffer.data(), data, size) != 0))
+  const auto& buffer = mdlMain::chimeBuffer;
+  if (buffer.size() != size + 1 || buffer.back() != std::byte{0} ||
+      (size > 0 && std::memcmp(buffer.data(), data, size) != 0))
     std::abort();
-  mdlMain::playChime(platform);
+  sdl::playWave(buffer);
   return 0;
 }

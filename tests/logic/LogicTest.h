@@ -1,14 +1,17 @@
 #pragma once
 
-// The fixture of the window-logic tests: an empty program directory and a
-// main window that is not open yet.
+// The fixture of the window-logic tests: an empty program folder and a main
+// window that is not open yet.
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/CounterState.h"
@@ -28,16 +31,26 @@ inline constexpr std::int32_t kToday = 46362;  // 6 December 2026, the tests' fi
 class LogicTest : public ::testing::Test {
  protected:
   CounterState& state() { return mdlPub::state; }
-  FakeForm& main() { return fake.mainForm(); }
-  std::string label() { return main()[Main::lblWindow].text; }
+  FakeForm& main() { return *fake.forms.front(); }
+  // The label, and what the two buttons tell a screen reader.
+  std::string shown() {
+    return main()[Main::lblWindow].text + "|" + main()[Main::cmdCount].description + "|" +
+           main()[Main::cmdSet].description;
+  }
   // Goal, count, alarm on, hour, minute, report on, and whether each timer runs.
   std::vector<int> figures() {
     const CounterState& s = mdlPub::state;
-    const bool alarmTimer = main().timerOn(Main::tmrAlarm), lapTimer = main().timerOn(Main::tmrLap);
-    return {s.goal, s.count, s.alarmOn, s.alarmHour, s.alarmMinute, s.lapOn, alarmTimer, lapTimer};
+    return {s.goal,
+            s.count,
+            s.alarmOn,
+            s.alarmHour,
+            s.alarmMinute,
+            s.lapOn,
+            main()[Main::tmrAlarm].enabled,
+            main()[Main::tmrLap].enabled};
   }
 
-  // A reading `days` after the tests' first day.
+  // The reading at hour:minute:second, `days` after the tests' first day.
   static LocalTime at(int hour, int minute, int second, int days = 0) {
     return fake::addSeconds({2026, 12, 6}, days * 86400LL + hour * 3600 + minute * 60 + second);
   }
@@ -47,57 +60,40 @@ class LogicTest : public ::testing::Test {
 
   void storeRecord(const DayRecord& r) {
     const auto bytes = encodeDayRecord(r);
-    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    fake.writeFileBytes("Cnt.arm", {p, p + bytes.size()});
+    fake.writeFile("Cnt.arm", {reinterpret_cast<const char*>(bytes.data()), bytes.size()});
   }
   DayRecord storedRecord() {
-    const auto bytes = fake.fileBytes("Cnt.arm");
+    const std::string bytes = fake.file("Cnt.arm");
     return decodeDayRecord(std::as_bytes(std::span(bytes)));
   }
 
-  // Opens the main window at `t` as a fresh start; opening it again runs the
-  // load step afresh.
-  void openAt(const LocalTime& t) {
+  // A fresh start at `t`: the state as at process start, a new window and
+  // its load step; with a record of today, answering Yes to bring it back.
+  void openAt(const LocalTime& t, std::optional<DayRecord> record = {}) {
+    if (record) storeRecord(*record), fake.answers = {MsgAnswer::Yes};
     mdlPub::state = {};
-    mdlMain::chimeBuffer.clear();
     fake.clock = t;
-    window.open();
+    window.emplace(fake);
+    window->open();
+    if (record) fake.boxes.clear();
   }
-  // Starts from a record of today, answering Yes to bring its figures back.
-  void startWith(const DayRecord& r, const LocalTime& t) {
-    storeRecord(r);
-    fake.answers = {MsgAnswer::Yes};
-    openAt(t);
-    fake.boxes.clear();
-  }
-
   // Opens the settings dialog and runs `script` while it is up.
   void settings(const std::function<void(FakeForm&)>& script) {
     fake.whileModal = script;
     main().click(Main::cmdSet);
     fake.whileModal = nullptr;
   }
-
-  // The boxes shown since the last call, one "<icon> title: text" line each;
-  // the icon is '-' for none, 'i', '?' or '!', and Yes/No boxes add "YN".
-  std::string boxes() {
-    std::string out;
-    for (const auto& b : fake.boxes)
-      out += std::string(1, "-i?!"[static_cast<int>(b.icon)]) +
-             (b.buttons == MsgButtons::YesNo ? "YN " : " ") + b.title + ": " + b.text + "\n";
-    fake.boxes.clear();
-    return out;
-  }
-  // Takes the first box shown: whether it is an error report naming `file`.
-  bool fileErrorShown(const std::string& file) {
-    if (fake.boxes.empty()) return false;
-    const fake::ShownBox b = fake.boxes.front();
-    fake.boxes.erase(fake.boxes.begin());
-    return b.title == "Tallimo" && b.icon == MsgIcon::None && b.text.find(file) != b.text.npos;
+  // The boxes shown since the last call.
+  std::string boxes() { return std::exchange(fake.boxes, ""); }
+  // The error report of a file whose flush failed.
+  std::string flushFailed(std::string_view name) {
+    const auto path = (fake.dir / name).string();
+    return "- Tallimo: " +
+           fileError(FileOp::Close, path, kErrDiskFull, "満杯です。").description() + "\n";
   }
 
   fake::FakePlatform fake;
-  frmMain window{fake};
+  std::optional<frmMain> window;
 };
 
 }  // namespace tallimo

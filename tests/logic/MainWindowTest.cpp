@@ -6,23 +6,33 @@
 namespace tallimo {
 namespace {
 
-namespace fs = std::filesystem;
 using MainWindow = LogicTest;
 
-TEST_F(MainWindow, CountsAndReportsOverflow) {
+TEST_F(MainWindow, CountsShowsAndAnnouncesEveryChange) {
   openAt(at(9, 37, 0));
-  main().click(Main::cmdCount);
-  main().click(Main::lblWindow);
-  main().click(kFormArea);
-  main().rightPress(Main::cmdSet);
-  EXPECT_EQ(label(), "2");
-  state().count = -5;  // as the settings dialog allows
-  main().rightPress(Main::cmdCount);
-  EXPECT_EQ(label(), "0");
-
-  state().count = 32767;
-  main().click(Main::cmdCount);
-  EXPECT_EQ(state().count, 32767);
+  // Control, right press, count before, count after.
+  const struct {
+    ControlId id;
+    bool right;
+    int from, to;
+  } rows[] = {
+      {Main::cmdCount, false, 0, 1},
+      {Main::lblWindow, false, 1, 2},
+      {kFormArea, false, 2, 3},
+      {Main::cmdSet, true, 3, 2},
+      {Main::cmdCount, true, 2, 1},
+      {Main::cmdCount, true, -5, 0},
+      {Main::cmdSet, true, 0, 0},
+      {Main::lblWindow, false, -5, -4},
+      {Main::cmdCount, false, 32766, 32767},
+      {Main::cmdCount, false, 32767, 32767},
+  };
+  for (const auto& r : rows) {
+    state().count = static_cast<std::int16_t>(r.from);
+    r.right ? main().rightPress(r.id) : main().click(r.id);
+    const std::string n = std::to_string(r.to);
+    EXPECT_EQ(shown(), n + "|" + n + "件|" + n + "件") << r.from;
+  }
   EXPECT_EQ(boxes(), "- Tallimo: " + overflowError().description() + "\n");
 }
 
@@ -51,62 +61,71 @@ TEST_F(MainWindow, LoadStep) {
     openAt(at(23, 10, 0));
     EXPECT_EQ(boxes(), row.asked ? question : "");
     EXPECT_EQ(figures(), row.figures);
-    EXPECT_EQ(label(), std::to_string(row.figures[1]));
+    // The count is shown, but announced only from its first change on.
+    EXPECT_EQ(shown(), std::to_string(row.figures[1]) + "|1 件数える|");
+    EXPECT_TRUE(main().topmost && main().shown && main().caption == "Form1");
   }
 }
 
-TEST_F(MainWindow, UnloadWritesTheRecordThenTheSummary) {
-  startWith({kToday, 0, 3, -1, 7, 5, -1}, at(9, 37, 0));
+TEST_F(MainWindow, CloseWritesTheRecordThenShowsTheSummary) {
+  openAt(at(9, 37, 0), DayRecord{kToday, 0, 3, kTrue, 7, 5, kTrue});
+  fake.writeFile("Cnt.arm", fake.file("Cnt.arm") + "0123456789");  // a longer file
   main().click(Main::cmdCount);
   main().closeBox();
-  EXPECT_EQ(
-      fake.fileBytes("Cnt.arm"),
-      (std::vector<std::uint8_t>{0x00, 0x00, 0x00, 0x00, 0x40, 0xA3, 0xE6, 0x40, 0x01, 0x00,
-                                 0x03, 0x00, 0xFF, 0xFF, 0x07, 0x00, 0x05, 0x00, 0xFF, 0xFF}));
-  const std::string title = "i Tallimo　……　お疲れ様でした。: ";
-  EXPECT_EQ(boxes(), title + "今日は目標 3件、実績 1件（ 33.33333％）でした。\n");
-
-  state() = {.count = 12, .goal = 0};  // no division by a zero goal
-  fake.decimalPoint = ",";
-  window.closeRequested();
-  state() = {.count = 1, .goal = 3};
-  window.closeRequested();
-  EXPECT_EQ(boxes(), title + "今日は目標 0件、実績 12件（ 0％）でした。\n" + title +
-                         "今日は目標 3件、実績 1件（ 33,33333％）でした。\n");
-
-  fake.failWrites = true;
-  window.closeRequested();
-  EXPECT_TRUE(fileErrorShown("Cnt.arm"));
-  EXPECT_EQ(boxes(), "");  // and no summary
+  EXPECT_EQ(storedRecord(), (DayRecord{kToday, 1, 3, kTrue, 7, 5, kTrue}));
+  EXPECT_EQ(fake.file("Cnt.arm").substr(20), "0123456789");  // its tail left alone
+  EXPECT_TRUE(boxes().starts_with("i Tallimo　……　お疲れ様でした。: "));
+  // Goal, count, decimal separator, rate.
+  const struct {
+    std::int16_t goal, count;
+    const char *separator, *rate;
+  } rows[] = {{3, 1, ".", "33.33333"},
+              {0, 12, ".", "0"},
+              {1, 32767, ".", "3276700"},
+              {3, 2, ",", "66,66666"}};
+  for (const auto& r : rows) {
+    state() = {.count = r.count, .goal = r.goal};
+    fake.decimalPoint = r.separator;
+    window->closeRequested();
+    EXPECT_EQ(boxes(), "i Tallimo　……　お疲れ様でした。: 今日は目標 " + std::to_string(r.goal) +
+                           "件、実績 " + std::to_string(r.count) + "件（ " + r.rate +
+                           "％）でした。\n");
+  }
+  fake.failFlush = true;  // reported, and no summary
+  window->closeRequested();
+  EXPECT_EQ(boxes(), flushFailed("Cnt.arm"));
 }
 
-TEST_F(MainWindow, FirstRunCaptionAndSavingOnTheNextTick) {
-  openAt(at(9, 5, 0));
-  EXPECT_TRUE(main().topmost && main().shown);
-  EXPECT_EQ(main().caption, "Form1");
-  main().click(Main::cmdCount);
-  EXPECT_EQ(fs::file_size(fake.dir / "Cnt.arm"), 0u);  // made empty at the start
-  tick(9, 5, 1);
-  EXPECT_EQ(main().caption, "09:05");
-  EXPECT_EQ(storedRecord(), (DayRecord{kToday, 1, 0, 0, 0, 0, 0}));
-  fs::remove(fake.dir / "Cnt.arm");
-  tick(9, 5, 2);
-  EXPECT_FALSE(fs::exists(fake.dir / "Cnt.arm"));  // unchanged: not written again
+TEST_F(MainWindow, SavesEachChangeOnTheNextTickOnceTheLoadStepIsDone) {
+  // The restore question waits past midnight: meanwhile neither a tick nor
+  // the session's end may overwrite the count it offers; then the count is
+  // kept, saved under the new day and reported from the new day's hour.
+  fake.whileBoxShown = [&](const std::string&) {
+    tick(0, 0, 3, 1);
+    window->sessionEnding();
+    EXPECT_EQ(storedRecord(), (DayRecord{kToday, 5, 9, kFalse, 0, 0, kTrue}));
+  };
+  openAt(at(23, 59, 58), DayRecord{kToday, 5, 9, kFalse, 0, 0, kTrue});
+  fake.whileBoxShown = nullptr;
+  EXPECT_EQ(main().caption, "00:00");
+  tick(1, 0, 0, 1);
+  EXPECT_EQ(storedRecord(), (DayRecord{kToday + 1, 5, 9, kFalse, 0, 0, kTrue}));
+  EXPECT_EQ(boxes(), "i ラップ件数: 0時から1時までの件数は5件でした\n");
 
-  fake.failWrites = true;
-  main().click(Main::cmdCount);
-  tick(9, 5, 3);
-  EXPECT_TRUE(fileErrorShown("Cnt.arm"));
-  main().click(Main::cmdCount);
-  tick(9, 5, 4);  // a failure goes on quietly
-  fake.failWrites = false;
-  main().click(Main::cmdCount);
-  tick(9, 5, 5);
-  EXPECT_EQ(storedRecord().count, 4);
-
+  std::filesystem::remove(fake.dir / "Cnt.arm");
+  tick(1, 0, 1, 1);  // nothing changed: nothing written
+  EXPECT_FALSE(std::filesystem::exists(fake.dir / "Cnt.arm"));
+  // A failing save is reported once, until one succeeds again.
+  for (bool fail : {true, true, false, true}) {
+    fake.failFlush = fail;
+    main().click(Main::cmdCount);
+    fake.tickAt(fake::addSeconds(fake.clock, 1));
+  }
+  EXPECT_EQ(boxes(), flushFailed("Cnt.arm") + flushFailed("Cnt.arm"));
+  fake.failFlush = false;
   state().goal = 10;
-  window.sessionEnding();
-  EXPECT_EQ(storedRecord().goal, 10);
+  window->sessionEnding();
+  EXPECT_EQ(storedRecord(), (DayRecord{kToday + 1, 9, 10, kFalse, 0, 0, kTrue}));
   EXPECT_EQ(boxes(), "");
 }
 

@@ -1,5 +1,6 @@
 // The SDL player against SDL's disk audio driver, which writes what the device
-// plays to a raw file in real time. Checks poll that file with a bounded wait.
+// plays to a raw file at the sound's own pace: the checks poll that file, for
+// three seconds at most.
 
 #include <gtest/gtest.h>
 
@@ -25,7 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::byte>;
-
 constexpr int kTenth = 2205;  // samples in a tenth of a second
 
 // A 16-bit mono 22050 Hz square wave of +-amplitude as the chime loader leaves
@@ -47,75 +47,52 @@ Bytes wave(int samples, int amplitude) {
   return out;
 }
 
-class SdlPlayer : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fs::create_directories(dir);
-    use("disk", out);
-  }
-  void TearDown() override {
-    shutdown();
-    fs::remove_all(dir);
-  }
-  static void use(const char* driver, const fs::path& file) {
-    setenv("SDL_AUDIODRIVER", driver, 1);
-    setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
-  }
+void use(const char* driver, const fs::path& file) {
+  setenv("SDL_AUDIODRIVER", driver, 1);
+  setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
+}
+
+TEST(SdlPlayer, PlaysWithoutWaitingReplacesAChimeAndKeepsQuietOnWhatItCannotPlay) {
+  const fs::path dir = fs::temp_directory_path() / ("tallimo-sdl-" + std::to_string(getpid()));
+  const fs::path out = dir / "played.raw";
+  fs::create_directories(dir);
   // How many samples of +-amplitude the device has played so far.
-  long played(int amplitude) const {
+  const auto played = [&](int amplitude) {
     std::ifstream in(out, std::ios::binary);
     const std::vector<char> raw{std::istreambuf_iterator<char>(in), {}};
     std::vector<std::int16_t> samples(raw.size() / 2);
     if (!samples.empty()) std::memcpy(samples.data(), raw.data(), samples.size() * 2);
     return std::ranges::count_if(samples, [&](int v) { return v == amplitude || v == -amplitude; });
-  }
-  // Waits up to three seconds for `done`: the driver plays at the sound's pace.
-  static bool soon(const auto& done) {
+  };
+  const auto soon = [](const auto& done) {
     for (int i = 0; i < 150 && !done(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return done();
-  }
-  const fs::path dir = fs::temp_directory_path() / ("tallimo-sdl-" + std::to_string(getpid()));
-  const fs::path out = dir / "played.raw";
-};
-
-TEST_F(SdlPlayer, PlaysAWaveWithoutWaitingAndLeavesSigtermAlone) {
-  playWave(wave(4 * kTenth, 8000));
-  EXPECT_LT(played(8000), 2 * kTenth);  // returned long before the sound could play out
-  EXPECT_TRUE(soon([&] { return played(8000) == 4 * kTenth; }));
-  struct sigaction term {};  // SDL would take it over unless told not to
-  ASSERT_EQ(sigaction(SIGTERM, nullptr, &term), 0);
-  EXPECT_EQ(term.sa_handler, SIG_DFL);
-}
-
-TEST_F(SdlPlayer, IgnoresWhatIsNoPlayableWave) {
+  };
+  // No such driver, a device that cannot open, and bytes that are no wave.
+  use("nonexistent", out);
+  playWave(wave(kTenth, 8000));
+  use("disk", dir / "no-such-dir" / "played.raw");
+  playWave(wave(kTenth, 8000));
+  use("disk", out);
   Bytes cut = wave(kTenth, 8000);
   cut.resize(20);
   for (const Bytes& bytes :
        {Bytes{}, Bytes{std::byte{0}}, Bytes(8, std::byte{'M'}), cut, wave(0, 0)})
     playWave(bytes);
-  EXPECT_FALSE(fs::exists(out));  // none of them even opened the device
-  playWave(wave(kTenth, 8000));
-  EXPECT_TRUE(soon([&] { return played(8000) == kTenth; }));
-}
-
-TEST_F(SdlPlayer, ANewChimeReplacesOneStillPlaying) {
+  EXPECT_FALSE(fs::exists(out));
+  // Then a chime plays, and a second one cuts the first short.
   playWave(wave(20 * kTenth, 8000));
+  EXPECT_LT(played(8000), 2 * kTenth);  // returned long before the sound could play out
   ASSERT_TRUE(soon([&] { return played(8000) > 0; }));
   playWave(wave(3 * kTenth, 16000));
   ASSERT_TRUE(soon([&] { return played(16000) == 3 * kTenth; }));
-  EXPECT_LT(played(8000), 10 * kTenth);  // the rest of the first was dropped
-}
-
-TEST_F(SdlPlayer, KeepsQuietWhenAudioFailsAndTriesAgainLater) {
-  use("nonexistent", out);
-  playWave(wave(kTenth, 8000));
-  use("disk", dir / "no-such-dir" / "played.raw");
-  playWave(wave(kTenth, 8000));
-  EXPECT_FALSE(fs::exists(out));
-  use("disk", out);
-  playWave(wave(kTenth, 8000));
-  EXPECT_TRUE(soon([&] { return played(8000) == kTenth; }));
+  EXPECT_LT(played(8000), 10 * kTenth);
+  struct sigaction term {};  // SDL would take it over unless told not to
+  ASSERT_EQ(sigaction(SIGTERM, nullptr, &term), 0);
+  EXPECT_EQ(term.sa_handler, SIG_DFL);
+  shutdown();
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -6,31 +6,15 @@
 #include <initializer_list>
 #include <span>
 
-#include "core/CounterState.h"
 #include "core/DayRecord.h"
 #include "core/Errors.h"
+#include "core/InstanceName.h"
 #include "core/LocalTime.h"
 
 namespace tallimo {
 namespace {
 
-TEST(Counting, UpStopsAtTheTopDownNeverGoesBelowZero) {
-  CounterState s{.count = 32767};
-  try {
-    countUp(s);
-    ADD_FAILURE() << "no overflow";
-  } catch (const AppError& e) {
-    EXPECT_EQ(e.number(), kErrOverflow);
-  }
-  EXPECT_EQ(s.count, 32767);
-  for (int from : {1, 0, -5, -32768}) {
-    s.count = static_cast<std::int16_t>(from);
-    countDown(s);
-    EXPECT_EQ(s.count, from > 0 ? from - 1 : 0) << from;
-  }
-}
-
-TEST(DayNumber, Table) {
+TEST(Clock, DayNumbersAndTheCaption) {
   const struct {
     int y, m, d, n;
   } rows[] = {
@@ -38,6 +22,8 @@ TEST(DayNumber, Table) {
       {2000, 2, 29, 36585}, {2000, 3, 1, 36586}, {2026, 12, 6, 46362},
   };
   for (const auto& r : rows) EXPECT_EQ(dayNumber(r.y, r.m, r.d), r.n) << r.y << "-" << r.m;
+  EXPECT_EQ(formatHourMinute({.hour = 9, .minute = 5}), "09:05");
+  EXPECT_EQ(formatHourMinute({.hour = 23, .minute = 59}), "23:59");
 }
 
 DayRecordBytes raw(std::initializer_list<int> values) {
@@ -52,6 +38,7 @@ TEST(RecordBytes, EncodeDecode) {
                                     0x64, 0x00, 0xFF, 0xFF, 0x07, 0x00, 0x1E, 0x00, 0xFF, 0xFF});
   EXPECT_EQ(encodeDayRecord(record), bytes);
   EXPECT_EQ(decodeDayRecord(bytes), record);
+  EXPECT_EQ(recordFromState({42, 100, -1, 7, 30, -1, 9, 5}, 46362), record);
 
   // A short file: what is missing reads as zeros.
   const DayRecord shortRead = decodeDayRecord(std::span(bytes).first(7));
@@ -64,6 +51,26 @@ TEST(RecordBytes, EncodeDecode) {
   edited[13] = edited[19] = std::byte{0};
   EXPECT_EQ(decodeDayRecord(edited), (DayRecord{46362.0, 42, 100, 1, 7, 30, 1}));
   EXPECT_EQ(encodeDayRecord(decodeDayRecord(edited)), edited);
+}
+
+TEST(Errors, NumbersAndDescriptions) {
+  const std::pair<AppError, std::string> rows[] = {
+      {overflowError(), "6 オーバーフローしました。"},
+      {typeMismatchError(), "13 型が一致しません。"},
+      {outOfMemoryError(), "7 メモリが不足しています。"},
+      {internalError("x"), "51 内部エラーが発生しました。(x)"},
+      {fileError(FileOp::Open, "/a b", 53, "ない。"), "53 ファイル \"/a b\" を開けません。ない。"},
+      {fileError(FileOp::Read, "c", 57, ""), "57 ファイル \"c\" を読み込めません。"},
+      {fileError(FileOp::Write, "c", 61, ""), "61 ファイル \"c\" に書き込めません。"},
+      {fileError(FileOp::Close, "c", 61, ""), "61 ファイル \"c\" を保存できません。"},
+  };
+  for (const auto& [error, text] : rows)
+    EXPECT_EQ(std::to_string(error.number()) + " " + error.description(), text);
+}
+
+TEST(InstanceName, IsTheFnv1aHashOfTheFolder) {
+  EXPECT_EQ(instanceName(""), "tallimo-cbf29ce484222325");
+  EXPECT_EQ(instanceName("/home/ユーザー/ツール"), "tallimo-e293fc3252958a21");
 }
 
 }  // namespace

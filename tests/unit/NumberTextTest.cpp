@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <span>
+#include <string_view>
 #include <utility>
 
 #include "core/Errors.h"
@@ -11,57 +13,73 @@ namespace {
 constexpr int Ok = 0, Over = kErrOverflow, Type = kErrTypeMismatch;
 
 struct Row {
-  const char* text;
+  std::string_view text;
   int error, value;
 };
 
-// Checks the error a text fails with (Ok when none) and the value it reads as.
-void expectParse(const Row& row) {
-  int error = Ok;
-  try {
-    EXPECT_EQ(parseInt16(row.text), row.value) << "[" << row.text << "]";
-  } catch (const AppError& e) {
-    error = e.number();
-  }
-  EXPECT_EQ(error, row.error) << "[" << row.text << "]";
-}
-
 TEST(ParseInt16, Table) {
-  const Row rows[] = {
+  const Row plain[] = {
       {" 7 ", Ok, 7},         {"\t-7", Ok, -7},   {"+5", Ok, 5},       {"32767", Ok, 32767},
       {"-32768", Ok, -32768}, {"32768", Over, 0}, {"-32769", Over, 0}, {"40000", Over, 0},
       {"", Type, 0},          {"  ", Type, 0},    {"-", Type, 0},      {"1 2", Type, 0},
-      {"1.5", Type, 0},       {"1,000", Type, 0}, {"12a", Type, 0},
+      {"1.5", Type, 0},       {"1,000", Type, 0}, {"12a", Type, 0},    {"12\n", Type, 0},
   };
-  // Found in use: junk after too many digits, other scripts' digits, broken
-  // UTF-8 (bad lead byte, cut full-width digit, stray continuation byte), a
-  // line break.
-  const Row foundInUse[] = {
-      {"999999x", Type, 0},   {"\xD9\xA3", Type, 0}, {"\xFF", Type, 0},
-      {"1\xEF\xBC", Type, 0}, {"1\x80", Type, 0},    {"12\n", Type, 0},
-  };
-  // Full-width digits, signs and spaces, as a Japanese input method types them.
+  // Full-width digits, signs and spaces, as a Japanese input method types
+  // them, and other wide characters.
   const Row wide[] = {
       {"１２", Ok, 12},
       {"－５", Ok, -5},
+      {"９０", Ok, 90},
       {"\u3000１2\u3000", Ok, 12},
-      {"　－３２７６８　", Ok, -32768},
       {"３２７６８", Over, 0},
       {"　　", Type, 0},
       {"５分", Type, 0},
+      {"30′", Type, 0},
+      {"　－３２７６８　", Ok, -32768},
+      {"\xD9\xA3", Type, 0},
   };
-  for (const Row& row : rows) expectParse(row);
-  for (const Row& row : foundInUse) expectParse(row);
-  for (const Row& row : wide) expectParse(row);
+  // Found in use: junk after too many digits; broken UTF-8 (a bad lead byte,
+  // a stray continuation byte, a full-width digit cut short with its last
+  // byte still in memory, lead bytes that announce the wrong length); and
+  // overlong forms of digits and blanks.
+  const Row found[] = {
+      {"999999x", Type, 0},
+      {"\xFF", Type, 0},
+      {"1\x80", Type, 0},
+      {std::string_view("１２", 5), Type, 0},
+      {"\xCF\xBC\x90", Type, 0},
+      {"\xF0\x80\x8F\xBC\x90", Type, 0},
+      {"\xC0\xB1", Type, 0},
+      {"1\xE0\x80\xA0", Type, 0},
+      {"\xF0\x80\x80\xB2", Type, 0},
+  };
+  for (const auto& rows :
+       {std::span<const Row>(plain), std::span<const Row>(wide), std::span<const Row>(found)}) {
+    for (const Row& row : rows) {
+      int error = Ok;
+      try {
+        EXPECT_EQ(parseInt16(row.text), row.value) << "[" << row.text << "]";
+      } catch (const AppError& e) {
+        error = e.number();
+      }
+      EXPECT_EQ(error, row.error) << "[" << row.text << "]";
+    }
+  }
 }
 
 TEST(FormatRate, Table) {
   const std::pair<float, const char*> rows[] = {
-      {50.0f, "50"},      {33.333333f, "33.33333"}, {66.666666f, "66.66666"},
-      {-50.0f, "-50"},    {3276700.0f, "3276700"},  {0.0f, "0"},
+      {50.0f, "50"},
+      {33.333333f, "33.33333"},
+      {66.666666f, "66.66666"},
+      {-50.0f, "-50"},
+      {3276700.0f, "3276700"},
+      {123456.7f, "123456.7"},
+      {5.5f, "5.5"},
+      {0.0f, "0"},
       {1e-5f, "0.00001"},
   };
-  for (const auto& [value, text] : rows) EXPECT_EQ(formatRate(value, "."), text);
+  for (const auto& [value, text] : rows) EXPECT_EQ(formatRate(value), text);
   EXPECT_EQ(formatRate(33.333333f, ","), "33,33333");
 }
 
