@@ -41,6 +41,9 @@ TESTING=(
   at-spi2-core
   python3-pyatspi
   dbus
+  # a Wayland session with XWayland, where Tallimo must still choose X11
+  weston
+  qt6-wayland
   # the native Windows .exe (scripts/test-windows.sh): mingw-w64 with posix
   # threads, Wine to run its tests, Wine's own fonts, a Japanese locale to build
   g++-mingw-w64-x86-64-posix
