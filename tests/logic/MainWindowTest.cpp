@@ -10,6 +10,7 @@ using MainWindow = LogicTest;
 
 TEST_F(MainWindow, CountsShowsAndAnnouncesEveryChange) {
   openAt(at(9, 37, 0));
+  EXPECT_EQ(std::filesystem::file_size(fake.dir / "Cnt.arm"), 0u);  // made, empty, at the start
   // Control, right press, count before, count after.
   const struct {
     ControlId id;

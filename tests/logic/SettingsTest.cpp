@@ -37,27 +37,25 @@ constexpr bool On = true, Off = false;
 
 TEST_F(Settings, OkAppliesInOrderAndStopsWhereItFails) {
   // Each row starts with goal 1, count 2 and the alarm at 7:05 and the
-  // report both on or both off, types and chooses, presses OK, then
-  // キャンセル, and leaves the figures as `after` says.
+  // report both on or both off, chooses the alarm and the report, types
+  // goal, count, hour and minute, presses OK, then キャンセル, and leaves the
+  // figures as `after` says.
   const struct {
-    bool wasOn;
-    const char *goal, *count;
-    bool alarm;
-    const char *hour, *minute;
-    bool lap;
+    bool wasOn, alarm, lap;
+    const char *goal, *count, *hour, *minute;
     Outcome outcome;
     ControlId focus;
     std::vector<int> after;
   } rows[] = {
-      {Off, " 10 ", "－５", On, "２５", "75", On, Closed, 0, {10, -5, -1, 25, 75, -1, 1, 1}},
-      {On, "10", "20", Off, "", "", Off, Closed, 0, {10, 20, 0, 0, 0, 0, 0, 0}},
-      {On, "x", "20", On, "8", "0", Off, Mismatch, 0, {1, 2, -1, 7, 5, -1, 1, 1}},
-      {On, "10", "40000", Off, "", "", Off, Overflow, 0, {10, 2, -1, 7, 5, -1, 1, 1}},
-      {Off, "10", "20", On, "", "30", On, NoTime, Set::txtAla0, {10, 20, 0, 0, 0, 0, 0, 0}},
-      {Off, "10", "20", On, "7", "", On, NoTime, Set::txtAla1, {10, 20, 0, 0, 0, 0, 0, 0}},
+      {Off, On, On, " 10 ", "－５", "２５", "75", Closed, 0, {10, -5, -1, 25, 75, -1, 1, 1}},
+      {On, Off, Off, "10", "20", "", "", Closed, 0, {10, 20, 0, 0, 0, 0, 0, 0}},
+      {On, On, Off, "x", "20", "8", "0", Mismatch, 0, {1, 2, -1, 7, 5, -1, 1, 1}},
+      {On, Off, Off, "10", "40000", "", "", Overflow, 0, {10, 2, -1, 7, 5, -1, 1, 1}},
+      {Off, On, On, "10", "20", "", "30", NoTime, Set::txtAla0, {10, 20, 0, 0, 0, 0, 0, 0}},
+      {Off, On, On, "10", "20", "7", "", NoTime, Set::txtAla1, {10, 20, 0, 0, 0, 0, 0, 0}},
       // A time that does not convert leaves every part of the alarm alone.
-      {Off, "10", "20", On, "8時", "30", On, Mismatch, 0, {10, 20, 0, 0, 0, 0, 0, 0}},
-      {On, "10", "20", On, "8", "1.5", Off, Mismatch, 0, {10, 20, -1, 7, 5, -1, 1, 1}},
+      {Off, On, On, "10", "20", "8時", "30", Mismatch, 0, {10, 20, 0, 0, 0, 0, 0, 0}},
+      {On, On, Off, "10", "20", "8", "1.5", Mismatch, 0, {10, 20, -1, 7, 5, -1, 1, 1}},
   };
   const std::string box[] = {"", "- Tallimo: " + typeMismatchError().description() + "\n",
                              "- Tallimo: " + overflowError().description() + "\n",

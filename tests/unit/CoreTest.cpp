@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <initializer_list>
+#include <cstring>
 #include <span>
 
 #include "core/DayRecord.h"
@@ -26,16 +25,10 @@ TEST(Clock, DayNumbersAndTheCaption) {
   EXPECT_EQ(formatHourMinute({.hour = 23, .minute = 59}), "23:59");
 }
 
-DayRecordBytes raw(std::initializer_list<int> values) {
-  DayRecordBytes out{};
-  std::ranges::transform(values, out.begin(), [](int v) { return static_cast<std::byte>(v); });
-  return out;
-}
-
 TEST(RecordBytes, EncodeDecode) {
   const DayRecord record{46362.0, 42, 100, -1, 7, 30, -1};
-  const DayRecordBytes bytes = raw({0x00, 0x00, 0x00, 0x00, 0x40, 0xA3, 0xE6, 0x40, 0x2A, 0x00,
-                                    0x64, 0x00, 0xFF, 0xFF, 0x07, 0x00, 0x1E, 0x00, 0xFF, 0xFF});
+  DayRecordBytes bytes;
+  std::memcpy(bytes.data(), "\0\0\0\0\x40\xA3\xE6\x40*\0d\0\xFF\xFF\x07\0\x1E\0\xFF\xFF", 20);
   EXPECT_EQ(encodeDayRecord(record), bytes);
   EXPECT_EQ(decodeDayRecord(bytes), record);
   EXPECT_EQ(recordFromState({42, 100, -1, 7, 30, -1, 9, 5}, 46362), record);
@@ -46,11 +39,10 @@ TEST(RecordBytes, EncodeDecode) {
   EXPECT_EQ(shortRead, (DayRecord{shortRead.savedOn, 0, 0, 0, 0, 0, 0}));
 
   // A hand-edited 1 is not true, but it is kept as it stands.
-  DayRecordBytes edited = bytes;
-  edited[12] = edited[18] = std::byte{1};
-  edited[13] = edited[19] = std::byte{0};
-  EXPECT_EQ(decodeDayRecord(edited), (DayRecord{46362.0, 42, 100, 1, 7, 30, 1}));
-  EXPECT_EQ(encodeDayRecord(decodeDayRecord(edited)), edited);
+  bytes[12] = bytes[18] = std::byte{1};
+  bytes[13] = bytes[19] = std::byte{0};
+  EXPECT_EQ(decodeDayRecord(bytes), (DayRecord{46362.0, 42, 100, 1, 7, 30, 1}));
+  EXPECT_EQ(encodeDayRecord(decodeDayRecord(bytes)), bytes);
 }
 
 TEST(Errors, NumbersAndDescriptions) {
