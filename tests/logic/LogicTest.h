@@ -40,14 +40,8 @@ class LogicTest : public ::testing::Test {
   // Goal, count, alarm on, hour, minute, report on, and whether each timer runs.
   std::vector<int> figures() {
     const CounterState& s = mdlPub::state;
-    return {s.goal,
-            s.count,
-            s.alarmOn,
-            s.alarmHour,
-            s.alarmMinute,
-            s.lapOn,
-            main()[Main::tmrAlarm].enabled,
-            main()[Main::tmrLap].enabled};
+    const bool alarm = main()[Main::tmrAlarm].enabled, lap = main()[Main::tmrLap].enabled;
+    return {s.goal, s.count, s.alarmOn, s.alarmHour, s.alarmMinute, s.lapOn, alarm, lap};
   }
 
   // The reading at hour:minute:second, `days` after the tests' first day.

@@ -11,22 +11,18 @@ using MainWindow = LogicTest;
 TEST_F(MainWindow, CountsShowsAndAnnouncesEveryChange) {
   openAt(at(9, 37, 0));
   EXPECT_EQ(std::filesystem::file_size(fake.dir / "Cnt.arm"), 0u);  // made, empty, at the start
-  // Control, right press, count before, count after.
+  // Control, left or right button, count before, count after.
+  using enum Main::Ctl;
+  constexpr bool L = false, R = true;
   const struct {
     ControlId id;
     bool right;
     int from, to;
   } rows[] = {
-      {Main::cmdCount, false, 0, 1},
-      {Main::lblWindow, false, 1, 2},
-      {kFormArea, false, 2, 3},
-      {Main::cmdSet, true, 3, 2},
-      {Main::cmdCount, true, 2, 1},
-      {Main::cmdCount, true, -5, 0},
-      {Main::cmdSet, true, 0, 0},
-      {Main::lblWindow, false, -5, -4},
-      {Main::cmdCount, false, 32766, 32767},
-      {Main::cmdCount, false, 32767, 32767},
+      {cmdCount, L, 0, 1},         {lblWindow, L, 1, 2},   {kFormArea, L, 2, 3},
+      {cmdSet, R, 3, 2},           {cmdCount, R, 2, 1},    {cmdCount, R, -5, 0},
+      {cmdSet, R, 0, 0},           {lblWindow, L, -5, -4}, {cmdCount, L, 32766, 32767},
+      {cmdCount, L, 32767, 32767},
   };
   for (const auto& r : rows) {
     state().count = static_cast<std::int16_t>(r.from);
