@@ -104,26 +104,12 @@ def blank_non_code(text):
 
 
 def skipped_spans(code):
-    """Spans that are data, not logic: the layout tables (checked by the Qt and
-    system tests, which see the real widgets) and compile-time assertions."""
+    """Spans that are data, not logic: the layout tables and the helpers that
+    build their rows (checked by the Qt and system tests, which see the real
+    widgets), and compile-time assertions."""
     spans = []
     for m in re.finditer(r"^(?:constexpr|const) (?:ControlSpec|FormSpec|FontSpec)\b", code, re.M):
-        i = m.end()
-        depth = 0
-        while True:
-            c = code[i]
-            if c == ";" and depth == 0:
-                break
-            if c == "{":
-                depth += 1
-            elif c == "}":
-                depth -= 1
-                if depth == 0 and code[i + 1:i + 2] != ";" and code[i + 1:i + 2] != ",":
-                    nxt = code[i + 1:].lstrip(" ")
-                    if nxt.startswith("\n"):  # a function body ends here
-                        break
-            i += 1
-        spans.append((m.start(), i + 1))
+        spans.append((m.start(), closing(code, code.index("{", m.end()))))
     for m in re.finditer(r"\bstatic_assert\b[^;]*;", code):
         spans.append(m.span())
     return spans
