@@ -27,9 +27,9 @@ TEST(ParseInt16, Table) {
   // Full-width digits, signs and spaces, as a Japanese input method types
   // them, and other wide characters.
   const Row wide[] = {
-      {"１２", Ok, 12},
-      {"－５", Ok, -5},
       {"９０", Ok, 90},
+      {"＋５", Ok, 5},
+      {"−７", Ok, -7},
       {"\u3000１2\u3000", Ok, 12},
       {"３２７６８", Over, 0},
       {"　　", Type, 0},
