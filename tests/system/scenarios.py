@@ -66,7 +66,7 @@ ROWS = [
      "tree COUNTED; click SET; box SETTINGS; tree DIALOG"),
     # Faults from outside.
     ("fault_record_is_a_folder", "LW", "sh 'mkdir Cnt.arm'; start; box *; shot fatal; keys Return; exit 1;"
-     "stderr Cnt.arm; L:stderr 同じ名前のフォルダーがあります"),
+     "stderr Cnt.arm; L:stderr \"'75'\" 同じ名前のフォルダーがあります"),
     ("fault_folder_not_writable", "L", "sh 'chmod 555 .'; start nobody; box *; keys Return; exit 1;"
      "stderr Cnt.arm アクセスが拒否されました"),
     ("fault_disk_full", "L", "sh 'ln -s /dev/full Cnt.arm'; start; main; click COUNT; answer ERROR; close; box ERROR;"
