@@ -71,12 +71,10 @@ class FlakyFile final : public BinaryFile {
   std::size_t read(std::uint64_t at, std::span<std::byte> out) override {
     return file_->read(at, out);
   }
-  void write(std::uint64_t at, std::span<const std::byte> data) override {
-    file_->write(at, data), written_ = true;
-  }
+  void write(std::uint64_t at, std::span<const std::byte> data) override { file_->write(at, data); }
   std::uint64_t length() override { return file_->length(); }
   void close() override {
-    if (fail_ && written_) throw fileError(FileOp::Close, path_, kErrDiskFull, "満杯です。");
+    if (fail_) throw fileError(FileOp::Close, path_, kErrDiskFull, "満杯です。");
     file_->close();
   }
 
@@ -84,7 +82,6 @@ class FlakyFile final : public BinaryFile {
   std::unique_ptr<BinaryFile> file_;
   std::string path_;
   const bool& fail_;
-  bool written_ = false;
 };
 
 }  // namespace

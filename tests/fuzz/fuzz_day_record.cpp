@@ -1,6 +1,7 @@
 // The record decoder and the load step over any file of 0 to 64 bytes, with
 // the restore question answered from the input; then the close writes the
 // record back over the first 20 bytes and leaves the rest of the file alone.
+// What the load step makes of each field is the logic tests' business.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -24,35 +25,21 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static fake::FakePlatform fake;  // one program folder for the whole run
   if (size == 0 || size > 65) return -1;
-  const bool yes = data[0] & 1;
   std::string file(reinterpret_cast<const char*>(data) + 1, size - 1);
   const double today = dayNumber(fake.clock);
   // Comparisons of doubles give the fuzzer no hints: let it ask for today.
   if ((data[0] & 2) && file.size() >= 8) std::memcpy(file.data(), &today, 8);
   fake.writeFile("Cnt.arm", file);
 
-  struct {  // what the first 20 bytes hold, read past the end as zeros
-    double savedOn;
-    std::int16_t count, goal, alarmOn, hour, minute, lapOn;
-  } raw{};
-  std::memcpy(&raw, file.data(), std::min<std::size_t>(file.size(), 20));
   mdlPub::state = {};
   fake.boxes.clear();
-  fake.answers = {yes ? MsgAnswer::Yes : MsgAnswer::No};
+  fake.answers = {data[0] & 1 ? MsgAnswer::Yes : MsgAnswer::No};
   frmMain window(fake);
   window.open();
-  const CounterState& s = mdlPub::state;
-  const bool asked = raw.savedOn == today, alarm = raw.alarmOn == -1;
-  CHECK(fake.boxes.empty() != asked);
-  CHECK(s.count == (asked && yes ? raw.count : 0) && s.goal == (asked && yes ? raw.goal : 0));
-  CHECK(s.alarmOn == raw.alarmOn && s.lapOn == raw.lapOn);
-  CHECK(s.alarmHour == (alarm ? raw.hour : 0) && s.alarmMinute == (alarm ? raw.minute : 0));
-  CHECK((*fake.forms.front())[frmMain::tmrAlarm].enabled == alarm);
-  CHECK((*fake.forms.front())[frmMain::tmrLap].enabled == (raw.lapOn == -1));
-
   window.closeRequested();
   const std::string after = fake.file("Cnt.arm");
-  const auto written = encodeDayRecord(recordFromState(s, static_cast<std::int32_t>(today)));
+  const auto written =
+      encodeDayRecord(recordFromState(mdlPub::state, static_cast<std::int32_t>(today)));
   CHECK(after.size() == std::max<std::size_t>(file.size(), 20));
   CHECK(std::memcmp(after.data(), written.data(), 20) == 0);
   CHECK(file.size() <= 20 || after.substr(20) == file.substr(20));

@@ -20,18 +20,6 @@ std::string alarmFields(const FakeForm& d) {
   return out;
 }
 
-TEST_F(Settings, OpensWithTheStateAndSelectsAWholeTextOnFocus) {
-  openAt(at(9, 37, 0), DayRecord{kToday, 34, -12, kFalse, 7, 5, kTrue});
-  settings([&](FakeForm& d) {
-    EXPECT_EQ(d.caption + d[Set::txtGoal].text + " " + d[Set::txtCnt].text, "Tallimoの設定-12 34");
-    EXPECT_TRUE(d[Set::optLap0].selected && d[Set::optAla1].selected);
-    d.setText(Set::txtCnt, "１２３");  // counted in characters
-    d.setFocus(Set::txtCnt);
-    for (ControlId box : {Set::txtGoal, Set::txtCnt})
-      EXPECT_EQ(std::to_string(d[box].selStart) + "+" + std::to_string(d[box].selLength), "0+3");
-  });
-}
-
 enum Outcome { Closed, Mismatch, Overflow, NoTime };
 constexpr bool On = true, Off = false;
 

@@ -3,7 +3,6 @@
 // for a month); ctest runs two.
 #include <malloc.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
@@ -18,24 +17,16 @@ using Soak = LogicTest;
 const bool kInMemory =
     std::filesystem::is_directory("/dev/shm") && !setenv("TMPDIR", "/dev/shm", 0);
 
+// The alarm and the report texts are the logic tests' business: here only how
+// many come, the record saved on every tick and the heap that stays put.
 TEST_F(Soak, DaysOfTicksInputAndRestarts) {
   const char* env = std::getenv("TALLIMO_SOAK_DAYS");
   const int days = env ? std::atoi(env) : 2;
   std::mt19937 rng(20261206);  // the engine's sequence is fixed by the standard
   auto chance = [&](unsigned n) { return rng() % n == 0; };
-  int periodHour = 0, snapshot = 0, alarms = 0, reports = 0, restarts = 0, presses = 0;
+  int alarms = 0, reports = 0;
   fake.whileBoxShown = [&](const std::string& box) {
-    const LocalTime now = fake.clock;
-    if (box.starts_with("i アラーム:")) {
-      EXPECT_EQ(now.hour * 100 + now.minute, 645);
-      EXPECT_EQ(++alarms, dayNumber(now) - kToday + 1) << "one a day";
-    } else if (box.starts_with("i ラップ件数:")) {
-      EXPECT_EQ(box, "i ラップ件数: " + std::to_string(periodHour) + "時から" +
-                         std::to_string(now.hour) + "時までの件数は" +
-                         std::to_string(state().count - snapshot) + "件でした");
-      EXPECT_EQ(now.minute, 0);
-      ++reports, periodHour = now.hour, snapshot = state().count;
-    }
+    alarms += box.starts_with("i アラーム:"), reports += box.starts_with("i ラップ件数:");
   };
   const LocalTime start = at(0, 0, 30);
   openAt(start, DayRecord{kToday - 1, 0, 0, kTrue, 6, 45, kTrue});
@@ -45,8 +36,8 @@ TEST_F(Soak, DaysOfTicksInputAndRestarts) {
     ms += 950 + rng() % 101;
     if (chance(500)) ms += 2000 + rng() % 7000;  // the machine stalls
     const LocalTime now = fake::addSeconds(start, ms / 1000);
-    if (chance(20)) ++presses, main().click(Main::cmdCount);
-    if (chance(150)) ++presses, main().rightPress(chance(2) ? Main::cmdCount : Main::cmdSet);
+    if (chance(20)) main().click(Main::cmdCount);
+    if (chance(150)) main().rightPress(chance(2) ? Main::cmdCount : Main::cmdSet);
     if (chance(20000)) {  // mostly good numbers, sometimes a mistyped one that is cancelled
       const std::string count = chance(5) ? "１２ａ" : std::to_string(rng() % 30000);
       settings([&](FakeForm& d) {
@@ -63,7 +54,6 @@ TEST_F(Soak, DaysOfTicksInputAndRestarts) {
       const std::int16_t count = state().count;
       openAt(now, storedRecord());
       EXPECT_EQ(state().count, count);
-      ++restarts, periodHour = now.hour, snapshot = 0;
       restartAt += 86400 + static_cast<std::int64_t>(rng() % 7200) - 3600;
     }
     fake.tickAt(now);
@@ -74,12 +64,7 @@ TEST_F(Soak, DaysOfTicksInputAndRestarts) {
   }
   EXPECT_EQ(alarms, days);
   EXPECT_EQ(reports, days * 24);
-  EXPECT_GE(restarts, days - 1);
   EXPECT_LE(mallinfo2().uordblks, heapAfterFirstDay + 4096) << "the heap grew";
-  std::printf(
-      "soak: %d days, %d presses, %d alarms, %d reports, %d restarts; heap in use %zu "
-      "bytes after day 1, %zu at the end\n",
-      days, presses, alarms, reports, restarts, heapAfterFirstDay, mallinfo2().uordblks);
 }
 
 }  // namespace

@@ -37,12 +37,6 @@ TEST(RecordBytes, EncodeDecode) {
   const DayRecord shortRead = decodeDayRecord(std::span(bytes).first(7));
   EXPECT_EQ(shortRead.savedOn, std::bit_cast<double>(std::uint64_t{0x00E6A34000000000}));
   EXPECT_EQ(shortRead, (DayRecord{shortRead.savedOn, 0, 0, 0, 0, 0, 0}));
-
-  // A hand-edited 1 is not true, but it is kept as it stands.
-  bytes[12] = bytes[18] = std::byte{1};
-  bytes[13] = bytes[19] = std::byte{0};
-  EXPECT_EQ(decodeDayRecord(bytes), (DayRecord{46362.0, 42, 100, 1, 7, 30, 1}));
-  EXPECT_EQ(encodeDayRecord(decodeDayRecord(bytes)), bytes);
 }
 
 TEST(Errors, NumbersAndDescriptions) {
