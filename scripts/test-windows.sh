@@ -64,6 +64,6 @@ quiet wineserver --kill || true
 # a wineserver of their own.
 (
   cd tests/system
-  TALLIMO_BIN="$build/tallimo.exe" TALLIMO_PROBE="$build/tests/wine/probe.exe" TALLIMO_SHOTS="$build/screenshots" \
+  TALLIMO_BIN="$build/tallimo.exe" TALLIMO_SHOTS="$build/screenshots" \
     timeout 600 /usr/bin/python3 -B scenarios.py -v
 )

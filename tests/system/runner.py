@@ -10,7 +10,6 @@ import datetime, os, pathlib, re, shlex, shutil, signal, struct, subprocess, tem
 
 BIN = os.path.abspath(os.environ.get("TALLIMO_BIN", ""))
 PLATFORM = "W" if BIN.endswith(".exe") else "L"
-PROBE = os.environ.get("TALLIMO_PROBE", "")  # what Windows itself reports of its windows, under Wine
 SHOTS = os.environ.get("TALLIMO_SHOTS") or tempfile.gettempdir()
 FAKETIME = dict(LD_PRELOAD="/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1", FAKETIME_DONT_FAKE_MONOTONIC="1")
 FAKE_DAY = datetime.date(2030, 5, 17)  # not today, so that a program reading the real clock shows
@@ -210,12 +209,6 @@ class Scenario:
     def v_signal(self, name):
         self.proc.send_signal(getattr(signal, "SIG" + name))
 
-    def v_probe(self, title, *patterns):  # each pattern matches a line of what probe.exe reports
-        def seen():
-            lines = self.x.run("wine", PROBE, *([title] if title != "-" else [])).replace("\r", "")
-            return all(re.search(pattern, lines, re.M) for pattern in patterns)
-        poll(lambda: f"{patterns} from probe.exe", seen)
-
     def v_weston(self):  # a Wayland compositor beside the X server, as in a Wayland session
         self.x.spawn("weston", "--backend=headless-backend.so", "--socket=tallimo-wl")
         poll("weston", lambda: os.path.exists(os.path.join(self.x.tmp, "tallimo-wl")))
@@ -285,9 +278,8 @@ class Scenario:
         self.x.run("wmctrl", "-i", "-r", str(self.win), "-b", "add,skip_pager")
         poll("openbox", lambda: "_SKIP_PAGER" in self.prop("_NET_WM_STATE"))
 
-    def v_minimize(self):  # as the window manager does it; under Wine as Windows does it
-        self.x.run(*(["wine", PROBE, "--minimize", self.title()] if PLATFORM == "W" else
-                     ["xdotool", "windowminimize", str(self.win)]))
+    def v_minimize(self):
+        self.x.run("xdotool", "windowminimize", str(self.win))
         poll("the window to be minimised", lambda: "_HIDDEN" in self.prop("_NET_WM_STATE"))
 
     def v_shot(self, name):

@@ -41,8 +41,7 @@ ROWS = [
      f"endsession; exit 0; expect {SAVED} count=1 goal=0"),
     # Escape and Return do nothing in the dialog; an empty alarm hour stops OK after goal and count.
     ("settings", "LW", f"start {NOW}; main; keys Tab space; box SETTINGS; shot settings; geom - - 276 156;"
-     "L:prop _NET_WM_STATE _MODAL _SKIP_TASKBAR; W:probe Tallimoの設定 '^control 今回の目標：.*\ncontrol 今回の目標：' "
-     "'^control 只今の件数：.*\ncontrol 只今の件数：'; keys Escape Return Tab Tab Tab Up Tab space; gone;"
+     "L:prop _NET_WM_STATE _MODAL _SKIP_TASKBAR; keys Escape Return Tab Tab Tab Up Tab space; gone;"
      "expect lap=-1 alarm=0 count=0 goal=0; click COUNT; expect count=1; click SET; box SETTINGS; type 12;"
      "click TXT_CNT; type 34;"  # the focusing click leaves "1" selected
      "keys Tab Up Tab BackSpace Tab; type 5; keys Tab Tab space; answer ERROR; box SETTINGS;"
@@ -53,7 +52,8 @@ ROWS = [
     ("clock_jumps", "L", f"{NOON} lap=-1; start clock=11:30:00; main; click COUNT; title 11:30; clock 14:59:57;"
      "answer LAP; clock 11:59:57; answer ALARM; clock 23:59:57; answer LAP; expect saved=T+1 count=1;"
      f"title 00:00; {CLOSE}"),
-    ("second_start", "LW", f"start {NOW}; main; click COUNT; expect count=1; minimize; second; keys space;"
+    # Wine 8 does not tell Windows of a minimise by the window manager: that part is Linux's.
+    ("second_start", "LW", f"start {NOW}; main; click COUNT; expect count=1; L:minimize; second; keys space;"
      "expect count=2"),
     ("other_folder_and_kill", "LW", "start; main; expect count=0 saved=T; signal KILL; exit -9; start;"
      "answer RESTORE y; main; folder other; start; main; keys space; expect count=1"),

@@ -1,12 +1,9 @@
-// The Windows backend run under Wine: files, paths and text, and the main
-// window as Windows itself places and announces it.
+// The Windows backend run under Wine: what Windows itself sees of the main
+// window and the program folder. Files and input are the system scenarios'.
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <array>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <utility>
 
@@ -20,59 +17,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Win32File : public ::testing::Test {
- protected:
-  void TearDown() override { fs::remove_all(path); }
+// The running window of a program folder is found by the folder's name,
+// so the folder must have one name however it is reached.
+TEST(Win32Paths, AFolderHasOneCanonicalName) {
   const fs::path path =
       fs::temp_directory_path() / ("tallimo-" + std::to_string(::GetCurrentProcessId()));
-};
-
-TEST_F(Win32File, CreatesReadsShortAndWritesTheHeadKeepingTheTail) {
-  std::array<std::byte, 20> buf{};
-  auto created = win32::openFile(path);
-  EXPECT_EQ(created->length(), 0u);
-  created->close();
-  std::ofstream(path, std::ios::binary) << "1234567";
-  EXPECT_EQ(win32::openFile(path)->read(0, buf), 7u);
-  EXPECT_EQ(win32::openFile(path)->read(9, buf), 0u);  // past the end reads nothing
-  std::ofstream(path, std::ios::binary) << std::string(30, 'x');
-  auto file = win32::openFile(path);
-  file->write(0, std::as_bytes(std::span("ABCDEFGHIJKLMNOPQRS", 20)));
-  file->close();
-  std::ifstream in(path, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
-            std::string("ABCDEFGHIJKLMNOPQRS") + '\0' + std::string(10, 'x'));
-}
-
-// A folder cannot be opened as a file, and is known by one name however it
-// is reached: the running window of a program folder is found by that name.
-// (A read-only file cannot be tried here: Wine runs as root, who may write it.)
-TEST_F(Win32File, AFolderIsNoFileAndHasOneCanonicalName) {
   fs::create_directory(path);
-  try {
-    win32::openFile(path);
-    ADD_FAILURE() << "opening a folder succeeded";
-  } catch (const AppError& e) {
-    EXPECT_EQ(e.number(), kErrPermissionDenied);
-    const std::string says = path.filename().string() + "\" を開けません。";
-    EXPECT_NE(e.description().find(says), std::string::npos) << e.what();
-  }
   const std::wstring dir = path.wstring(), canonical = win32::canonicalDirectory(dir);
   std::wstring upper = dir;
   ::CharUpperW(upper.data());
   for (const std::wstring& other : {upper, dir + L"\\x\\.."})
     EXPECT_EQ(win32::canonicalDirectory(other), canonical) << fs::path(other);
   EXPECT_NE(win32::canonicalDirectory(fs::temp_directory_path().wstring()), canonical);
-}
-
-TEST(Win32Paths, ProgramFilesSitBesideTheExecutableAndTextIsUtf8) {
-  wchar_t exe[MAX_PATH];
-  ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  EXPECT_EQ(win32::programFile("Cnt.arm").wstring(),
-            fs::path(exe).parent_path().wstring() + L"\\Cnt.arm");
-  const std::string text = "時間で～す！！ 𠮷";  // the last character takes two UTF-16 units
-  EXPECT_EQ(win32::widen(text), L"時間で～す！！ \U00020BB7");
-  EXPECT_EQ(win32::narrow(win32::widen(text)), text);
+  fs::remove_all(path);
 }
 
 HWND described = nullptr;
