@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/Errors.h"
@@ -53,6 +56,7 @@ TEST_F(Settings, OkAppliesInOrderAndStopsWhereItFails) {
     const Bool16 was = row.wasOn ? kTrue : kFalse;
     openAt(at(9, 37, 0), DayRecord{kToday, 2, 1, was, 7, 5, was});
     settings([&](FakeForm& d) {
+      EXPECT_EQ(d.caption, "Tallimoの設定");
       // The alarm boxes show the stored time, never what was typed before.
       EXPECT_EQ(d[Set::optLap0].selected, row.wasOn);
       EXPECT_EQ(alarmFields(d), row.wasOn ? kAt705 : kOff);
@@ -63,6 +67,11 @@ TEST_F(Settings, OkAppliesInOrderAndStopsWhereItFails) {
                                             : "on window [0] on window [0] ");
       d.setText(Set::txtGoal, row.goal);
       d.setText(Set::txtCnt, row.count);
+      d.setFocus(Set::txtCnt);  // typing then replaces the whole text, counted in characters
+      const auto chars = std::ranges::count_if(std::string_view(row.count),
+                                               [](char c) { return (c & 0xC0) != 0x80; });
+      EXPECT_EQ(std::pair(d[Set::txtCnt].selStart, d[Set::txtCnt].selLength),
+                std::pair(0, int(chars)));
       d.setText(Set::txtAla0, row.hour);
       d.setText(Set::txtAla1, row.minute);
       d.select(row.lap ? Set::optLap0 : Set::optLap1);

@@ -95,6 +95,7 @@ TEST_F(Report, Examples) {
       {at(9, 37, 0), 0, "=50 @10 =10 +2 @11", {{9, 10, 50}, {10, 11, -38}}},
       {at(22, 30, 0), 5, "wait @23 +1 @25 23:0:0", {{22, 23, 5}, {23, 0, 1}, {0, 1, 1}}},
       {at(11, 30, 0), 0, "+1 15:0:0 11:59:59 13:0:0 16:0:0", {{11, 15, 1}, {15, 16, 0}}},
+      {at(10, 0, 0), 0, "10:0:0 +1 @11", {{10, 11, 1}}},  // started on the full hour
       // Only second 0 of minute 0 reports, or the first tick after it when
       // the tick before came earlier while the report was on.
       {at(9, 5, 0), 0, "off 10:0:30 on 10:0:31 10:0:32 10:30:0 @11", {{9, 11, 0}}},
