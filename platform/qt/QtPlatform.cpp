@@ -91,7 +91,10 @@ class QtPlatform final : public Platform {
 
   std::unique_ptr<Form> createForm(const FormSpec& spec, FormEvents& events) override {
     auto form = std::make_unique<QtForm>(*this, spec, events, !main_);
-    if (!main_) main_ = form.get(), mainWindow_ = form->window();
+    if (!main_) {
+      main_ = form.get();
+      mainWindow_ = form->window();
+    }
     return form;
   }
   int run(Form&) override { return QApplication::exec(); }
