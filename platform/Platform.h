@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/Command.h"
 #include "core/Errors.h"
 #include "core/LocalTime.h"
 
@@ -82,6 +83,9 @@ class FormEvents {
   virtual void timerTick(ControlId) {}
   virtual void closeRequested() {}  // the user closed the form; the form then goes away
   virtual void sessionEnding() {}   // termination request or logout: save, no questions
+  // A step handed over by a start from the command line (Count, Uncount or
+  // Status; the backend handles Show itself). Returns the count to answer with.
+  virtual int commandReceived(Command) { return 0; }
 
  protected:
   ~FormEvents() = default;
@@ -155,6 +159,8 @@ class Platform {
 
   virtual MsgAnswer messageBox(std::string_view text, std::string_view title, MsgIcon,
                                MsgButtons) = 0;
+  // True while a modal dialog or message box of this program is open.
+  virtual bool modalOpen() const = 0;
   // Shows the failure and ends the process with a non-zero status.
   [[noreturn]] virtual void fatalError(const AppError&) = 0;
 

@@ -53,8 +53,10 @@ void FakeForm::showModal(Form&) {
   shown = true;
   const auto box = std::ranges::find(spec_.controls, ControlKind::TextBox, &ControlSpec::kind);
   if (box != spec_.controls.end()) setFocus(static_cast<ControlId>(box - spec_.controls.begin()));
+  ++platform_.modalDepth;
   if (platform_.whileModal) platform_.whileModal(*this);
   if (!closed) closeBox();
+  --platform_.modalDepth;
 }
 
 void FakeForm::tick() {
@@ -66,22 +68,24 @@ namespace {
 
 class FlakyFile final : public BinaryFile {
  public:
-  FlakyFile(std::unique_ptr<BinaryFile> file, std::string path, const bool& fail)
-      : file_(std::move(file)), path_(std::move(path)), fail_(fail) {}
+  FlakyFile(std::unique_ptr<BinaryFile> file, std::string path, FakePlatform& fake)
+      : file_(std::move(file)), path_(std::move(path)), fake_(fake) {}
   std::size_t read(std::uint64_t at, std::span<std::byte> out) override {
-    return file_->read(at, out);
+    const std::size_t n = file_->read(at, out);
+    fake_.bytesRead += n;
+    return n;
   }
   void write(std::uint64_t at, std::span<const std::byte> data) override { file_->write(at, data); }
   std::uint64_t length() override { return file_->length(); }
   void close() override {
-    if (fail_) throw fileError(FileOp::Close, path_, kErrDiskFull, "満杯です。");
+    if (fake_.failFlush) throw fileError(FileOp::Close, path_, kErrDiskFull, "満杯です。");
     file_->close();
   }
 
  private:
   std::unique_ptr<BinaryFile> file_;
   std::string path_;
-  const bool& fail_;
+  FakePlatform& fake_;
 };
 
 }  // namespace
@@ -103,14 +107,16 @@ MsgAnswer FakePlatform::messageBox(std::string_view text, std::string_view title
                            std::string(buttons == MsgButtons::YesNo ? "YN " : " ") +
                            std::string(title) + ": " + std::string(text);
   boxes += line + "\n";
+  ++modalDepth;
   if (whileBoxShown) whileBoxShown(line);
+  --modalDepth;
   auto answer = buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
   if (!answers.empty()) answer = answers.front(), answers.pop_front();
   return answer;
 }
 
 std::unique_ptr<BinaryFile> FakePlatform::openFile(const std::filesystem::path& path) {
-  return std::make_unique<FlakyFile>(sys::openFile(path), path.string(), failFlush);
+  return std::make_unique<FlakyFile>(sys::openFile(path), path.string(), *this);
 }
 
 std::string FakePlatform::file(std::string_view name) const {

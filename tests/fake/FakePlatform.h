@@ -85,12 +85,13 @@ class FakePlatform final : public Platform {
   // question), runs whileBoxShown and gives the next scripted answer: when
   // there is none, OK or No.
   MsgAnswer messageBox(std::string_view text, std::string_view title, MsgIcon, MsgButtons) override;
+  bool modalOpen() const override { return modalDepth > 0; }
   [[noreturn]] void fatalError(const AppError&) override { std::abort(); }  // no test expects it
   LocalTime now() override { return clock; }
   std::string decimalSeparator() override { return decimalPoint; }
   std::filesystem::path programFile(std::string_view name) override { return dir / name; }
-  // The real file, except that while failFlush is set, flushing what was
-  // written fails at its close as on a full disk.
+  // The real file, counting the bytes read, except that while failFlush is
+  // set, flushing what was written fails at its close as on a full disk.
   std::unique_ptr<BinaryFile> openFile(const std::filesystem::path&) override;
   void playWave(std::span<const std::byte> wave) noexcept override {
     played.emplace_back(wave.begin(), wave.end());
@@ -109,6 +110,8 @@ class FakePlatform final : public Platform {
   std::function<void(const std::string& line)> whileBoxShown;
   std::function<void(FakeForm&)> whileModal;
   bool failFlush = false;
+  std::uint64_t bytesRead = 0;  // by the program, from every file
+  int modalDepth = 0;  // while whileModal or whileBoxShown runs
   std::vector<std::vector<std::byte>> played;
   std::vector<FakeForm*> forms;  // live forms, the main window first
 };
