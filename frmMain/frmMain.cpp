@@ -1,5 +1,6 @@
 #include "frmMain/frmMain.h"
 
+#include <cmath>
 #include <utility>
 
 #include "core/CounterState.h"
@@ -92,7 +93,11 @@ void frmMain::load() {
 
   lastWritten_ = readDayRecord(platform_);
   record_ = decodeDayRecord(lastWritten_);
-  if (record_.savedOn == dayNumber(platform_.now())) {
+  // A record dated after today comes from a clock that was, or is, wrong:
+  // it is offered back like today's rather than silently thrown away.
+  const double savedOn = record_.savedOn;
+  if (std::isfinite(savedOn) && savedOn == std::trunc(savedOn) &&
+      savedOn >= dayNumber(platform_.now())) {
     const auto answer = platform_.messageBox("先ほどの件数を再表示しますか？",
                                              std::string(kAppTitle) + "　……　復活！！",
                                              MsgIcon::Question, MsgButtons::YesNo);
@@ -165,6 +170,20 @@ void frmMain::countDown() {
   showCount();
 }
 
+int frmMain::commandReceived(Command command) {
+  if (command == Command::Count || command == Command::Uncount) {
+    if (loaded_ && !platform_.modalOpen())
+      applyStep(command);
+    else
+      pendingSteps_.push_back(command);
+  }
+  return state.count;
+}
+
+void frmMain::applyStep(Command command) {
+  reportErrors(platform_, [&] { command == Command::Count ? countUp() : countDown(); });
+}
+
 void frmMain::openSettings() {
   frmSet::showModal(platform_, *this);
 }
@@ -190,19 +209,21 @@ void frmMain::timerTick(ControlId id) {
 void frmMain::clockTick() {
   const LocalTime now = platform_.now();
   form_->setCaption(formatHourMinute(now));
+  if (!pendingSteps_.empty() && loaded_ && !platform_.modalOpen())
+    for (const Command step : std::exchange(pendingSteps_, {})) applyStep(step);
   saveIfChanged(now);
 }
 
 // Keeps the file within a tick of the state, so that a crash or a power cut
 // loses at most a second of counting. A failing write is reported once and
-// tried again when the figures change next.
+// tried again quietly on every tick until it succeeds.
 void frmMain::saveIfChanged(const LocalTime& now) {
   if (!loaded_) return;
   const auto bytes = encodeDayRecord(recordFromState(state, dayNumber(now)));
   if (bytes == lastWritten_) return;
-  lastWritten_ = bytes;
   try {
     writeDayRecord(platform_, bytes);
+    lastWritten_ = bytes;
     saveFailing_ = false;
   } catch (const AppError&) {
     if (!std::exchange(saveFailing_, true)) throw;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "core/DayRecord.h"
 #include "platform/Platform.h"
@@ -33,11 +34,13 @@ class frmMain final : public FormEvents {
   void timerTick(ControlId) override;
   void closeRequested() override;
   void sessionEnding() override;
+  int commandReceived(Command) override;
 
  private:
   void load();
   void countUp();
   void countDown();
+  void applyStep(Command);
   void clockTick();
   void alarmTick();
   void lapTick();
@@ -51,9 +54,13 @@ class frmMain final : public FormEvents {
   // worth writing and writing it would destroy the saved count.
   bool loaded_ = false;
 
-  // What the file holds, or what the last write tried to put there.
+  // What the file holds: as read at start, then as last written successfully.
   DayRecordBytes lastWritten_{};
   bool saveFailing_ = false;
+
+  // Steps from the command line that arrived while a modal window was open:
+  // they count as clicks made after it closes.
+  std::vector<Command> pendingSteps_;
 
   bool alarmTimerOn_ = false;
   std::optional<LocalTime> prevAlarmTick_;
