@@ -2,7 +2,7 @@
 # Runs the libFuzzer targets one after another and prints, for each, the
 # executions, executions per second and edge coverage.
 # Usage: bash scripts/fuzz.sh [--seconds N] [TARGET...]
-#   default: 600 seconds for each of parse_int16, day_record and chime.
+#   default: 600 seconds for each of parse_int16, day_record, chime and channel.
 # The corpora grow under build/fuzz/corpus/<target>, seeded from
 # tests/fuzz/corpus/<target>; a crash leaves its input in build/fuzz/artifacts.
 set -euo pipefail
@@ -13,16 +13,16 @@ targets=()
 while (($#)); do
   case $1 in
     --seconds) seconds=$2; shift 2 ;;
-    -*) echo "usage: $0 [--seconds N] [parse_int16|day_record|chime]..." >&2; exit 2 ;;
+    -*) echo "usage: $0 [--seconds N] [parse_int16|day_record|chime|channel]..." >&2; exit 2 ;;
     *) targets+=("$1"); shift ;;
   esac
 done
-((${#targets[@]})) || targets=(parse_int16 day_record chime)
+((${#targets[@]})) || targets=(parse_int16 day_record chime channel)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j 2
 
-declare -A max_len=([parse_int16]=64 [day_record]=65 [chime]=4096)
+declare -A max_len=([parse_int16]=64 [day_record]=65 [chime]=4096 [channel]=256)
 mkdir -p build/fuzz/artifacts
 status=0
 for t in "${targets[@]}"; do

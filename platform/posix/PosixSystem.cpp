@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <string>
 #include <utility>
 
 namespace tallimo::posix {
@@ -133,8 +134,19 @@ std::string errnoReason(int err) {
       return "開いているファイルが多すぎます。";
     case ENAMETOOLONG:
       return "パスが長すぎます。";
+    case ESPIPE:
+    case ENXIO:
+      return "通常のファイルではありません。";
+    case ELOOP:
+      return "シンボリック リンクが多すぎます。";
+    case EFBIG:
+      return "ファイルが大きすぎます。";
+    case EBUSY:
+    case ETXTBSY:
+      return "ファイルが使用中です。";
     default:
-      return std::strerror(err);
+      // Every reason shown is Japanese; the number lets a helper look it up.
+      return "システム エラー " + std::to_string(err) + " が発生しました。";
   }
 }
 

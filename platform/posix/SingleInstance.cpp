@@ -1,18 +1,22 @@
 #include "platform/posix/SingleInstance.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
+#include <utility>
 
 #include "core/InstanceName.h"
 
@@ -20,169 +24,340 @@ namespace tallimo::posix {
 namespace {
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
 
-constexpr char kComeForward = 'F';
-// Long enough for a holder that is between taking the lock and binding.
-constexpr auto kHandOverWait = std::chrono::seconds(1);
+// Long enough for a holder that is between taking the lock and binding, and
+// for one that answers from a nested event loop.
+constexpr auto kWait = std::chrono::seconds(1);
+// Requests taken per serve(): the event loop gets its turn between batches.
+constexpr int kBatch = 16;
 constexpr int kHeldElsewhere = -1;
-constexpr int kFailed = -2;
+constexpr int kFailed = -2;  // errno set
+constexpr int kNoFile = -3;  // only when probing: nobody ever locked here
 
-void warn(const char* what, const std::string& path, int err) {
-  std::fprintf(stderr, "tallimo: single instance: %s %s: %s\n", what, path.c_str(),
-               std::strerror(err));
+// A descriptor closed on every way out.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() { reset(); }
+  int get() const { return fd_; }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+std::string reason(int err) {
+  return std::strerror(err);
 }
 
-// The runtime directory only when no other user can reach into it: anyone who
-// can reach the socket can raise our window or squat the name.
-std::string privateRuntimeDir() {
-  const char* dir = std::getenv("XDG_RUNTIME_DIR");
-  if (dir == nullptr || dir[0] != '/') {
-    std::fprintf(stderr, "tallimo: single instance: XDG_RUNTIME_DIR is not set\n");
-    return {};
+struct Place {
+  std::string lockPath;
+  sockaddr_un addr{};
+};
+
+// The lock and socket of instance `name` in `dir`. The socket gets the bare
+// hash when the full name would not fit sun_path; nothing when that does not.
+std::optional<Place> placeIn(const std::string& dir, const std::string& name) {
+  Place place;
+  place.addr.sun_family = AF_UNIX;
+  place.lockPath = dir + "/" + name + ".lock";
+  std::string socketPath = dir + "/" + name + ".sock";
+  if (socketPath.size() >= sizeof place.addr.sun_path)
+    socketPath = dir + "/" + name.substr(name.find('-') + 1);
+  if (socketPath.size() >= sizeof place.addr.sun_path) return std::nullopt;
+  socketPath.copy(place.addr.sun_path, socketPath.size());
+  return place;
+}
+
+// Why `dir` cannot hold the channel (to follow its name), or nothing. Only a
+// directory no other user can reach will do: whoever reaches the socket can
+// count, and whoever can write there can squat the name.
+std::string unfit(const std::string& dir, const struct stat& st) {
+  if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
+    return " is not a private directory";
+  if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return ": " + reason(errno);
+  return {};
+}
+
+// $XDG_RUNTIME_DIR, else the private directory that long-lived per-user tools
+// fall back to: ${TMPDIR:-/tmp}/tallimo-<uid>, made 0700, never through a
+// link. Nothing when neither will do; then only the folder lock guards.
+std::optional<Place> privatePlace(const std::string& name) {
+  std::string xdgUnfit;
+  const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+  if (xdg != nullptr && xdg[0] != '\0') {
+    struct stat st {};
+    if (xdg[0] != '/')
+      xdgUnfit = " is not an absolute path";
+    else if (::stat(xdg, &st) != 0)
+      xdgUnfit = ": " + reason(errno);
+    else
+      xdgUnfit = unfit(xdg, st);
+    if (xdgUnfit.empty()) {
+      if (auto place = placeIn(xdg, name)) return place;
+      xdgUnfit = " is too long for a socket path";
+    }
+  }
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string dir = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") +
+                          "/tallimo-" + std::to_string(::geteuid());
+  std::string problem;
+  if (::mkdir(dir.c_str(), 0700) == 0) {
+    if (::chmod(dir.c_str(), 0700) != 0) problem = ": " + reason(errno);  // whatever the umask
+  } else if (errno != EEXIST) {
+    problem = ": " + reason(errno);
   }
   struct stat st {};
-  if (::stat(dir, &st) != 0) {
-    warn("cannot use", dir, errno);
-    return {};
-  }
-  if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
-    std::fprintf(stderr, "tallimo: single instance: %s is not a private directory\n", dir);
-    return {};
-  }
-  return dir;
+  if (problem.empty())
+    problem = ::lstat(dir.c_str(), &st) != 0 ? ": " + reason(errno) : unfit(dir, st);
+  std::optional<Place> place;
+  if (problem.empty() && !(place = placeIn(dir, name))) problem = " is too long for a socket path";
+  if (!problem.empty())
+    std::fprintf(stderr, "tallimo: %s%s; falling back to a lock on the program folder\n",
+                 dir.c_str(), problem.c_str());
+  else if (!xdgUnfit.empty())
+    std::fprintf(stderr, "tallimo: XDG_RUNTIME_DIR %s%s; using %s\n", xdg, xdgUnfit.c_str(),
+                 dir.c_str());
+  return place;
 }
 
-// The locked descriptor, kHeldElsewhere, or kFailed with errno set. The lock
-// dies with its process, so a killed holder never leaves a stale claim.
-int lockFile(const std::string& path) {
+// `fd` locked (exclusive to claim, shared to look), kHeldElsewhere or kFailed.
+int lockOrClose(int fd, bool claim) {
+  if (fd < 0) return kFailed;
+  if (::flock(fd, (claim ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return fd;
+  const int err = errno;
+  ::close(fd);
+  errno = err;
+  return err == EWOULDBLOCK ? kHeldElsewhere : kFailed;
+}
+
+// The lock file, locked. A lock dies with its process, so a killed holder
+// never leaves a stale claim.
+int lockFile(const std::string& path, bool claim) {
   for (int attempt = 0; attempt < 8; ++attempt) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return kFailed;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      const int err = errno;
-      ::close(fd);
-      errno = err;
-      return err == EWOULDBLOCK ? kHeldElsewhere : kFailed;
-    }
+    const int fd = claim ? ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600)
+                         : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0 && !claim && errno == ENOENT) return kNoFile;
+    const int lock = lockOrClose(fd, claim);
+    if (lock < 0 || !claim) return lock;
     // A leaving holder unlinks the file before it lets go: a lock on that
     // orphaned inode claims nothing, so take the file now at the path.
     struct stat held {
     }, named{};
-    if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+    if (::fstat(lock, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
         held.st_dev == named.st_dev && held.st_ino == named.st_ino)
-      return fd;
-    ::close(fd);
+      return lock;
+    ::close(lock);
   }
   errno = EAGAIN;
   return kFailed;
 }
 
-// A leftover socket file of a killed holder would make bind fail.
-int bindSocket(const sockaddr_un& addr) {
+// The program folder's own lock, where every start meets whatever private
+// place it found. A folder the user may not read cannot be locked: kFailed.
+int lockFolder(const fs::path& folder, bool claim) {
+  return lockOrClose(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), claim);
+}
+
+// One command on its way to the holder, with the pair its answer comes back on.
+class Request {
+ public:
+  enum Sent { Delivered, NotBound, Busy, Failed };
+
+  Sent send(const sockaddr_un& to, Command command) {
+    if (out_.get() < 0) {
+      int pair[2];
+      out_.reset(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+      if (out_.get() < 0 || ::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair) != 0)
+        return Failed;
+      mine_.reset(pair[0]);
+      theirs_.reset(pair[1]);
+    }
+    char byte = static_cast<char>(command);
+    iovec iov{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr msg{};
+    msg.msg_name = const_cast<sockaddr_un*>(&to);
+    msg.msg_namelen = sizeof to;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof(int));
+    const int theirs = theirs_.get();
+    std::memcpy(CMSG_DATA(c), &theirs, sizeof theirs);
+    ssize_t n;
+    do {
+      n = ::sendmsg(out_.get(), &msg, MSG_DONTWAIT | MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n == 1) {
+      theirs_.reset();  // the holder's now: its close must be the last
+      return Delivered;
+    }
+    if (errno == ENOENT || errno == ECONNREFUSED) return NotBound;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? Busy : Failed;
+  }
+
+  std::optional<std::string> answer(Clock::time_point deadline) {
+    pollfd ready{mine_.get(), POLLIN, 0};
+    for (;;) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+      const int n = ::poll(&ready, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return std::nullopt;
+      char text[256];
+      const ssize_t got = ::recv(mine_.get(), text, sizeof text, MSG_DONTWAIT);
+      if (got >= 0) return std::string(text, static_cast<std::size_t>(got));
+      if (errno != EINTR && errno != EAGAIN) return std::nullopt;
+    }
+  }
+
+ private:
+  Fd out_, mine_, theirs_;
+};
+
+int listenAt(const sockaddr_un& addr) {
   const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return -1;
-  if ((::unlink(addr.sun_path) != 0 && errno != ENOENT) ||
+  // A leftover socket file of a killed holder would make bind fail.
+  if (fd < 0 || (::unlink(addr.sun_path) != 0 && errno != ENOENT) ||
       ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-    const int err = errno;
-    ::close(fd);
-    errno = err;
+    // The claim stands without it: a second window would race this one over
+    // the day record.
+    std::fprintf(stderr, "tallimo: cannot listen on %s: %s\n", addr.sun_path,
+                 reason(errno).c_str());
+    if (fd >= 0) ::close(fd);
     return -1;
   }
   return fd;
 }
 
-// 1 when the holder has the request, 0 when nobody is bound yet, -1 on failure.
-int sendRequest(int fd, const sockaddr_un& addr) {
-  ssize_t n;
-  do {
-    n = ::sendto(fd, &kComeForward, 1, MSG_DONTWAIT | MSG_NOSIGNAL,
-                 reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
-  } while (n < 0 && errno == EINTR);
-  if (n == 1) return 1;
-  return n < 0 && (errno == ENOENT || errno == ECONNREFUSED || errno == EAGAIN) ? 0 : -1;
-}
-
 }  // namespace
 
-std::unique_ptr<SingleInstance> SingleInstance::claimOrHandOver(const fs::path& dir) {
-  std::unique_ptr<SingleInstance> self(new SingleInstance);
-  const std::string runtime = privateRuntimeDir();
-  if (runtime.empty()) return self;
+SingleInstance::Result SingleInstance::claimOrSend(const fs::path& dir, Command command,
+                                                   bool claim) {
+  const auto fail = [](Outcome outcome, const std::string& line) {
+    return Result{outcome, nullptr, {}, line};
+  };
   std::error_code ec;
   const fs::path folder = fs::canonical(dir, ec);
-  if (ec) {
-    warn("cannot resolve", dir.string(), ec.value());
-    return self;
-  }
-  const std::string base = runtime + "/" + instanceName(folder.string());
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (base.size() + 5 >= sizeof addr.sun_path) {
-    warn("path too long for a socket:", base, ENAMETOOLONG);
-    return self;
-  }
-  const std::string socketPath = base + ".sock";
-  std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
-
-  const std::string lockPath = base + ".lock";
-  int sender = -1;
-  const auto deadline = std::chrono::steady_clock::now() + kHandOverWait;
-  // The lock is tried again on every round: the holder may be just leaving.
+  if (ec) return fail(Outcome::Refused, "cannot resolve " + dir.string() + ": " + ec.message());
+  const std::string silent = "the Tallimo running from " + folder.string() + " does not answer";
+  std::optional<Place> place = privatePlace(instanceName(folder.string()));
+  std::unique_ptr<SingleInstance> self(new SingleInstance);
+  Request request;
+  bool busy = false;
+  const auto deadline = Clock::now() + kWait;
+  // Both locks are tried again on every round: a holder may be just leaving.
   for (;;) {
-    const int lock = lockFile(lockPath);
-    if (lock == kFailed) warn("cannot lock", lockPath, errno);
-    if (lock != kHeldElsewhere) {
-      if (sender >= 0) ::close(sender);
-      if (lock == kFailed) return self;
-      self->lock_ = lock;
-      self->lockPath_ = lockPath;
-      self->socket_ = bindSocket(addr);
-      // Without a socket the claim still stands: a second window would race
-      // this one over the day record.
-      if (self->socket_ < 0)
-        warn("cannot listen on", socketPath, errno);
-      else
-        self->socketPath_ = socketPath;
-      return self;
+    const int lock = place ? lockFile(place->lockPath, claim) : kFailed;
+    int err = errno;
+    if (lock == kHeldElsewhere) {
+      const Request::Sent sent = request.send(place->addr, command);
+      err = errno;
+      if (sent == Request::Delivered) {
+        if (auto reply = request.answer(deadline)) return {Outcome::Answered, nullptr, *reply, {}};
+        return fail(Outcome::NoAnswer, silent);
+      }
+      if (sent == Request::Failed)
+        return fail(Outcome::Refused, "cannot reach the Tallimo running from " + folder.string() +
+                                          ": " + reason(err));
+      busy = sent == Request::Busy;
+    } else {
+      if (lock == kFailed && place) {
+        std::fprintf(stderr, "tallimo: cannot lock %s: %s\n", place->lockPath.c_str(),
+                     reason(err).c_str());
+        place.reset();
+      }
+      if (lock >= 0 && claim) {
+        self->lock_ = lock;
+        self->lockPath_ = place->lockPath;
+      } else if (lock >= 0) {
+        ::close(lock);
+      }
+      const int guard = lockFolder(folder, claim);
+      err = errno;
+      if (guard == kFailed && !place)
+        return fail(Outcome::Refused, "cannot make sure that no other Tallimo runs from " +
+                                          folder.string() + ": " + reason(err));
+      if (guard != kHeldElsewhere && !claim) {
+        if (guard >= 0) ::close(guard);
+        return {Outcome::NotRunning, nullptr, {}, {}};
+      }
+      if (guard != kHeldElsewhere) {
+        self->folder_ = guard >= 0 ? guard : -1;
+        if (place) self->socket_ = listenAt(place->addr);
+        if (self->socket_ >= 0) self->socketPath_ = place->addr.sun_path;
+        return {Outcome::Claimed, std::move(self), {}, {}};
+      }
+      // A holder that this start's private place does not lead to.
+      self->release();
     }
-    if (sender < 0) sender = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const int sent = sender < 0 ? -1 : sendRequest(sender, addr);
-    if (sent < 0) warn("cannot reach the running instance at", socketPath, errno);
-    if (sent != 0) break;
-    if (std::chrono::steady_clock::now() >= deadline) {
-      std::fprintf(stderr, "tallimo: single instance: the one running from %s does not answer\n",
-                   folder.c_str());
-      break;
+    if (Clock::now() >= deadline) {
+      if (busy) return fail(Outcome::NoAnswer, silent);
+      return fail(Outcome::Refused, "Tallimo is already running from " + folder.string() +
+                                        ", but this start cannot reach it");
     }
     const timespec pause{0, 5'000'000};
     ::nanosleep(&pause, nullptr);
   }
-  if (sender >= 0) ::close(sender);
-  // A live process holds this folder: never start a second window beside it.
-  return nullptr;
 }
 
-SingleInstance::~SingleInstance() {
+void SingleInstance::serve(const std::function<std::string(Command)>& answer) {
+  for (int i = 0; i < kBatch && socket_ >= 0; ++i) {
+    char bytes[2];
+    iovec iov{bytes, sizeof bytes};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(socket_, &msg, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return;
+    // Every descriptor that came along is closed, whatever the message.
+    Fd reply;
+    int fds = 0;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+      if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+      const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+      for (std::size_t k = 0; k < count; ++k) {
+        int fd;
+        std::memcpy(&fd, CMSG_DATA(c) + k * sizeof fd, sizeof fd);
+        if (fds++ == 0)
+          reply.reset(fd);
+        else
+          ::close(fd);
+      }
+    }
+    const auto command = n == 1 ? commandFromByte(bytes[0]) : std::nullopt;
+    if (!command || fds > 1 || (msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0) continue;
+    const std::string text = answer(*command);
+    // A sender that gave up or left a full queue is not waited for.
+    if (reply.get() >= 0)
+      ::send(reply.get(), text.data(), text.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  }
+}
+
+void SingleInstance::release() noexcept {
   // Unlinked while the lock is still held, so no newcomer's files are removed.
-  if (socket_ >= 0) ::close(socket_);
+  if (socket_ >= 0) ::close(std::exchange(socket_, -1));
   if (!socketPath_.empty()) ::unlink(socketPath_.c_str());
   if (!lockPath_.empty()) ::unlink(lockPath_.c_str());
-  if (lock_ >= 0) ::close(lock_);
-}
-
-bool SingleInstance::takeRequest() {
-  if (socket_ < 0) return false;
-  bool asked = false;
-  // Bounded, so that a flood cannot stall the event loop; the rest waits for
-  // the next readiness.
-  for (int i = 0; i < 16; ++i) {
-    char message[2];
-    const ssize_t n = ::recv(socket_, message, sizeof message, MSG_DONTWAIT);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
-    asked = asked || (n == 1 && message[0] == kComeForward);
-  }
-  return asked;
+  socketPath_.clear();
+  lockPath_.clear();
+  // The folder before the lock file: a start waiting on that finds both free.
+  if (folder_ >= 0) ::close(std::exchange(folder_, -1));
+  if (lock_ >= 0) ::close(std::exchange(lock_, -1));
 }
 
 }  // namespace tallimo::posix

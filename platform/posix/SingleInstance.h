@@ -1,38 +1,72 @@
 #pragma once
 
-// One running window per program folder, through a lock file and a Unix
-// datagram socket in the user's private runtime directory. No toolkit here.
+// One running window per program folder, and the command line's way into it.
+// The claim is a lock file beside a Unix datagram socket in a directory only
+// this user can reach: $XDG_RUNTIME_DIR, else ${TMPDIR:-/tmp}/tallimo-<uid>.
+// Starts from sessions that see different such places still meet on an flock
+// of the program folder itself, so there is never a second writer of the day
+// record. No toolkit here.
+//
+// A request is one datagram of exactly one command byte that carries, as
+// SCM_RIGHTS, one end of a socketpair(AF_UNIX, SOCK_DGRAM) made by the
+// sender; the holder writes its answer there as one datagram and closes it.
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
+
+#include "core/Command.h"
 
 namespace tallimo::posix {
 
 class SingleInstance {
  public:
-  // Claims the program folder `dir` (links resolved) for this process, or,
-  // when another live process holds it, asks that one to come forward and
-  // returns nullptr. Without a private runtime directory it claims nothing
-  // and returns an instance whose fd() is -1: the program then runs as before.
-  static std::unique_ptr<SingleInstance> claimOrHandOver(const std::filesystem::path& dir);
+  enum class Outcome {
+    Claimed,     // this process now holds the folder: `instance` is set
+    Answered,    // the running instance took the command; `reply` is its answer
+    NotRunning,  // only when not claiming: no live process holds the folder
+    NoAnswer,    // a live holder did not answer within a second
+    Refused,     // a live holder exists and there is no channel to reach it, or
+                 // no way to make sure that none exists
+  };
+  struct Result {
+    Outcome outcome;
+    std::unique_ptr<SingleInstance> instance;
+    std::string reply;
+    // With NoAnswer and Refused: one line for stderr, to follow "tallimo: ",
+    // without the newline.
+    std::string message;
+  };
+
+  // When no live process holds `dir` (links resolved), claims it (`claim`)
+  // or answers NotRunning; otherwise hands `command` to the holder and waits
+  // up to a second in all for its answer. Prints a line only when it has to
+  // fall back from a $XDG_RUNTIME_DIR that is set, or cannot use a place.
+  static Result claimOrSend(const std::filesystem::path& dir, Command command, bool claim);
 
   SingleInstance(const SingleInstance&) = delete;
   SingleInstance& operator=(const SingleInstance&) = delete;
-  // Removes the socket and the lock file, then lets the claim go.
-  ~SingleInstance();
+  ~SingleInstance() { release(); }
 
   // The socket to watch for readability; -1 when there is none.
   int fd() const { return socket_; }
-  // Drains what is pending without blocking; true when one of the messages
-  // was the request to come forward. Everything else is dropped.
-  bool takeRequest();
+  // Takes what is pending without blocking, a bounded number per call (a
+  // flood must not stall the event loop; the rest keeps the socket readable).
+  // Calls `answer` for each request of exactly one known byte with at most
+  // one descriptor, and sends its text back through that descriptor when there
+  // is one. Anything else is dropped, with every descriptor that came along.
+  void serve(const std::function<std::string(Command)>& answer);
+  // Removes the socket and the lock file and lets the claim go; idempotent,
+  // and only closes and unlinks, so it is fit to call right before _Exit.
+  void release() noexcept;
 
  private:
   SingleInstance() = default;
 
   int lock_ = -1;
   int socket_ = -1;
+  int folder_ = -1;
   std::string lockPath_;
   std::string socketPath_;
 };

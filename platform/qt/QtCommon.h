@@ -3,6 +3,7 @@
 // Small helpers shared by the files of the Qt backend.
 
 #include <QFont>
+#include <QPointer>
 #include <QString>
 #include <string_view>
 
@@ -21,5 +22,12 @@ inline int px(int twips) {
 // The fixed fonts of the layout; a desktop theme's fonts never reach it.
 QFont dialogFont();
 QFont layoutFont(const FontSpec& spec);
+
+// Not every window manager gives the focus back to the owner of a modal
+// window that closed (openbox does not, for a window that skips the taskbar),
+// and the next key must not go into another program: the focused control is
+// taken before the modal window opens and given the focus again after it.
+QPointer<QWidget> focusBeforeModal(QWidget* owner);
+void restoreFocus(const QPointer<QWidget>& had);
 
 }  // namespace tallimo::qt

@@ -60,7 +60,11 @@ QtForm::QtForm(Platform& platform, const FormSpec& spec, FormEvents& events, boo
     client_->setGeometry(QRect(QPoint(border, strip), client));
     setColor(client_, QPalette::Window, QApplication::palette().color(QPalette::Window));
     caption_ = new ToolCaption(*this, window_);
-    if (spec.placed) window_->move(px(spec.clientLeft) - border, px(spec.clientTop) - strip);
+    // From the corner of the primary screen's free area: (0,0) may lie on no
+    // screen, or under a panel at the top.
+    if (spec.placed)
+      window_->move(QGuiApplication::primaryScreen()->availableGeometry().topLeft() +
+                    QPoint(px(spec.clientLeft) - border, px(spec.clientTop) - strip));
   } else {
     window_ = new FormWindow<QDialog>(*this);
     window_->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -346,7 +350,9 @@ void QtForm::showModal(Form& owner) {
   dialog->setWindowModality(Qt::ApplicationModal);
   markSkipTaskbar();
   focusFirst();
+  const QPointer<QWidget> had = focusBeforeModal(dialog->parentWidget());
   dialog->exec();
+  restoreFocus(had);
 }
 
 void QtForm::close() {

@@ -13,9 +13,15 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#if QT_CONFIG(xcb)
+#include <xcb/xcb.h>
+#endif
 
 #include "platform/ErrorReport.h"
 #include "platform/posix/PosixSystem.h"
@@ -46,9 +52,26 @@ QFont layoutFont(const FontSpec& spec) {
   return font;
 }
 
+QPointer<QWidget> focusBeforeModal(QWidget* owner) {
+  if (QWidget* focused = QApplication::focusWidget()) return focused;
+  // Inactive, as when a timer's box comes up while the user works elsewhere.
+  return owner ? owner->focusWidget() : nullptr;
+}
+
+void restoreFocus(const QPointer<QWidget>& had) {
+  if (!had || !had->isVisible()) return;
+  QWidget* window = had->window();
+  window->raise();
+  window->activateWindow();
+  had->setFocus(Qt::OtherFocusReason);
+}
+
 namespace {
 
 int signalPipe[2] = {-1, -1};
+// The claim taken before Qt starts, for the start-up failure that ends the
+// process from inside Qt.
+posix::SingleInstance* startingClaim = nullptr;
 
 extern "C" void onTerminationSignal(int) {
   const char byte = 1;
@@ -100,6 +123,7 @@ class QtPlatform final : public Platform {
   int run(Form&) override { return QApplication::exec(); }
   MsgAnswer messageBox(std::string_view text, std::string_view title, MsgIcon icon,
                        MsgButtons buttons) override;
+  bool modalOpen() const override { return QApplication::activeModalWidget() != nullptr; }
   [[noreturn]] void fatalError(const AppError& e) override;
   LocalTime now() override { return posix::localNow(); }
   std::string decimalSeparator() override { return QLocale::system().decimalPoint().toStdString(); }
@@ -118,6 +142,8 @@ class QtPlatform final : public Platform {
   void watchSecondStarts();
   void endSession(bool exitAfter);
   QWidget* ownerForBoxes() const;
+  static MsgAnswer askBox(QWidget* owner, std::string_view text, std::string_view title,
+                          MsgIcon icon, MsgButtons buttons);
 
   QApplication app_;
   std::filesystem::path programDirectory_;
@@ -167,12 +193,17 @@ void QtPlatform::watchTerminationSignals() {
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &action, nullptr);
 }
 
-// A second start from the same folder asks us to come forward, and ends.
+// A second start from the same folder asks us to come forward, or hands us a
+// step from the command line, and ends. A window that is gone answers nothing.
 void QtPlatform::watchSecondStarts() {
   if (!instance_ || instance_->fd() < 0) return;
   auto* notifier = new QSocketNotifier(instance_->fd(), QSocketNotifier::Read, &app_);
   QObject::connect(notifier, &QSocketNotifier::activated, [this] {
-    if (instance_->takeRequest() && main()) main()->bringForward();
+    instance_->serve([this](Command command) -> std::string {
+      if (!main()) return {};
+      if (command == Command::Show) main()->bringForward();
+      return std::to_string(main()->events().commandReceived(command));
+    });
   });
 }
 
@@ -180,6 +211,7 @@ void QtPlatform::endSession(bool exitAfter) {
   const int status = saveForSessionEnd(main() ? &main()->events() : nullptr);
   if (!exitAfter) return;
   std::fflush(nullptr);
+  if (instance_) instance_->release();
   // Everything worth keeping is on disk; nothing else needs tearing down.
   std::_Exit(status);
 }
@@ -192,7 +224,16 @@ QWidget* QtPlatform::ownerForBoxes() const {
 
 MsgAnswer QtPlatform::messageBox(std::string_view text, std::string_view title, MsgIcon icon,
                                  MsgButtons buttons) {
-  MessageBox box(ownerForBoxes());
+  QWidget* owner = ownerForBoxes();
+  const QPointer<QWidget> had = focusBeforeModal(owner);
+  const auto answer = askBox(owner, text, title, icon, buttons);
+  restoreFocus(had);
+  return answer;
+}
+
+MsgAnswer QtPlatform::askBox(QWidget* owner, std::string_view text, std::string_view title,
+                             MsgIcon icon, MsgButtons buttons) {
+  MessageBox box(owner);
   box.setWindowTitle(qs(title));
   box.setTextFormat(Qt::PlainText);
   box.setText(qs(text));
@@ -232,6 +273,7 @@ void QtPlatform::fatalError(const AppError& e) {
   box.setTextFormat(Qt::PlainText);
   box.addButton("OK", QMessageBox::AcceptRole);
   box.exec();
+  if (instance_) instance_->release();
   std::_Exit(1);
 }
 
@@ -240,13 +282,43 @@ bool isSet(const char* name) {
   return v && *v;
 }
 
+// Why the X server could not be reached: a missing server, a refusal and a
+// bad display name call for different remedies. Qt keeps the reason to itself,
+// so the connection is tried once more here.
+std::string displayFailure() {
+#if QT_CONFIG(xcb)
+  errno = 0;
+  xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+  const int failure = xcb_connection_has_error(connection);
+  const int err = errno;
+  xcb_disconnect(connection);
+  switch (failure) {
+    case 0:
+      return "the X server did not accept the connection";
+    case XCB_CONN_ERROR:
+      // A server that refuses (too many clients, no authorization) has
+      // already said why on stderr through libxcb.
+      return err != 0 ? std::strerror(err) : "the X server refused the connection";
+    case XCB_CONN_CLOSED_PARSE_ERR:
+      return "the display name is not valid";
+    case XCB_CONN_CLOSED_INVALID_SCREEN:
+      return "the display has no such screen";
+    default:
+      return "connection error " + std::to_string(failure);
+  }
+#else
+  return "no X11 support";
+#endif
+}
+
 // Qt ends with abort() when it cannot reach the display; say it in one line
 // and leave with a plain failure instead.
 void startupMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
   if (type == QtFatalMsg) {
     const char* display = std::getenv("DISPLAY");
-    std::fprintf(stderr, "tallimo: cannot open the display%s%s%s\n", display ? " \"" : "",
-                 display ? display : "", display ? "\"" : "");
+    std::fprintf(stderr, "tallimo: cannot open the display%s%s%s: %s\n", display ? " \"" : "",
+                 display ? display : "", display ? "\"" : "", displayFailure().c_str());
+    if (startingClaim) startingClaim->release();
     std::_Exit(1);
   }
   if (context.category && std::string_view(context.category).starts_with("qt.qpa")) return;
@@ -255,8 +327,34 @@ void startupMessages(QtMsgType type, const QMessageLogContext& context, const QS
 
 }  // namespace
 
-std::unique_ptr<Platform> createPlatform(int& argc, char** argv, int& status) {
+std::unique_ptr<Platform> createPlatform(int& argc, char** argv, Command command, int& status) {
   status = 1;
+  // Before anything of Qt: a command for a running window needs no display.
+  const auto folder = posix::executableDirectory();
+  auto claim = posix::SingleInstance::claimOrSend(folder, command, command != Command::Status);
+  using Outcome = posix::SingleInstance::Outcome;
+  switch (claim.outcome) {
+    case Outcome::Claimed:
+      break;
+    case Outcome::Answered:
+      if (claim.reply.empty() && command != Command::Show) {
+        std::fprintf(stderr, "tallimo: the window running from %s is closing\n", folder.c_str());
+        return nullptr;
+      }
+      if (command == Command::Status) {
+        std::printf("%s\n", claim.reply.c_str());
+        if (std::fflush(stdout) != 0) return nullptr;
+      }
+      status = 0;
+      return nullptr;
+    case Outcome::NotRunning:
+      std::fprintf(stderr, "tallimo: no Tallimo window is running from %s\n", folder.c_str());
+      return nullptr;
+    case Outcome::NoAnswer:
+    case Outcome::Refused:
+      std::fprintf(stderr, "tallimo: %s\n", claim.message.c_str());
+      return nullptr;
+  }
   if (!isSet("QT_QPA_PLATFORM")) {
     if (isSet("DISPLAY")) {
       // Through XWayland too: only X11 lets the window sit at the corner and
@@ -272,14 +370,11 @@ std::unique_ptr<Platform> createPlatform(int& argc, char** argv, int& status) {
       return nullptr;
     }
   }
-  auto instance = posix::SingleInstance::claimOrHandOver(posix::executableDirectory());
-  if (!instance) {
-    status = 0;  // the window already running for this folder has come forward
-    return nullptr;
-  }
   initResources();
   const QtMessageHandler previous = qInstallMessageHandler(startupMessages);
-  auto platform = std::make_unique<QtPlatform>(argc, argv, std::move(instance));
+  startingClaim = claim.instance.get();
+  auto platform = std::make_unique<QtPlatform>(argc, argv, std::move(claim.instance));
+  startingClaim = nullptr;
   qInstallMessageHandler(previous);
   return platform;
 }

@@ -1,69 +1,124 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "core/InstanceName.h"
 #include "platform/posix/SingleInstance.h"
 
 namespace tallimo::posix {
+namespace {
 
 namespace fs = std::filesystem;
+using Outcome = SingleInstance::Outcome;
 
-TEST(SingleInstance, OneHolderPerFolderThatNeitherAKillNorAStrayMessageUpsets) {
+// A datagram of `bytes` carrying `fds`, as any process of the user may send one.
+void post(const fs::path& socket, std::string bytes, std::vector<int> fds) {
+  sockaddr_un to{AF_UNIX, {}};
+  socket.string().copy(to.sun_path, sizeof to.sun_path - 1);
+  iovec iov{bytes.data(), bytes.size()};
+  alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] = {};
+  msghdr msg{&to, sizeof to, &iov, 1, control, CMSG_SPACE(fds.size() * sizeof(int)), 0};
+  *CMSG_FIRSTHDR(&msg) = {CMSG_LEN(fds.size() * sizeof(int)), SOL_SOCKET, SCM_RIGHTS};
+  std::copy(fds.begin(), fds.end(), reinterpret_cast<int*>(CMSG_DATA(CMSG_FIRSTHDR(&msg))));
+  const int out = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  EXPECT_EQ(sendmsg(out, &msg, 0), static_cast<ssize_t>(bytes.size()));
+  close(out);
+}
+
+TEST(SingleInstance, OneHolderPerFolderReachedOnlyByWellFormedRequests) {
   const fs::path root = fs::temp_directory_path() / ("tallimo-si-" + std::to_string(getpid()));
-  const fs::path run = root / "run";
-  fs::create_directories(root / "a");
+  const fs::path run = root / "run", a = root / "a", link = root / "link";
+  fs::create_directories(a);
+  fs::create_directory_symlink(a, link);
   ASSERT_EQ(mkdir(run.c_str(), 0700), 0);
-  fs::create_directory_symlink(root / "a", root / "link");
   setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
-  const std::string base = run / instanceName(fs::canonical(root / "a").string());
+  const auto start = [](const fs::path& dir, Command command = Command::Show, bool claim = true) {
+    return SingleInstance::claimOrSend(dir, command, claim);
+  };
+  const auto channel = [&](const fs::path& dir) { return start(dir).instance->fd(); };
+  const auto openFds = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
 
-  // A holder killed with SIGKILL leaves its socket and lock file behind.
+  // A holder killed with SIGKILL leaves its files behind, but no claim.
   if (fork() == 0) {
-    if (auto held = SingleInstance::claimOrHandOver(root / "a"); held->fd() >= 0) raise(SIGKILL);
+    if (auto held = start(a); held.instance) raise(SIGKILL);
     _exit(1);
   }
   int status = 0;
-  ASSERT_TRUE(wait(&status) > 0 && WIFSIGNALED(status) && fs::exists(base + ".sock"));
+  ASSERT_TRUE(wait(&status) > 0 && WIFSIGNALED(status) && !fs::is_empty(run));
+  EXPECT_EQ(start(link, Command::Status, false).outcome, Outcome::NotRunning);
 
-  auto first = SingleInstance::claimOrHandOver(root / "a");
-  ASSERT_GE(first->fd(), 0);
-  EXPECT_EQ(SingleInstance::claimOrHandOver(root / "link"), nullptr);
-  EXPECT_TRUE(first->takeRequest());
-  sockaddr_un addr{AF_UNIX, {}};
-  (base + ".sock").copy(addr.sun_path, sizeof addr.sun_path - 1);
-  const int stray = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  ASSERT_EQ(connect(stray, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  for (const std::string bytes : {"X", "", "FF"})
-    EXPECT_EQ(send(stray, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
-  close(stray);
-  EXPECT_FALSE(first->takeRequest());
-  EXPECT_GE(SingleInstance::claimOrHandOver(root)->fd(), 0);
-  first.reset();
+  // The holder answers through the link and not for another folder; only one
+  // known byte with at most one descriptor counts, and no descriptor stays open.
+  const auto fds = openFds();
+  auto first = start(link);
+  std::string seen;
+  const auto serve = [&] {
+    first.instance->serve([&](Command c) { return seen += static_cast<char>(c); });
+  };
+  std::thread holder([&] {
+    for (pollfd p{first.instance->fd(), POLLIN, 0}; seen.size() < 2 && poll(&p, 1, 2000) == 1;)
+      serve();
+  });
+  EXPECT_EQ(start(a, Command::Count).reply, "C");
+  EXPECT_EQ(start(a, Command::Status, false).reply, "CS");
+  holder.join();
+  EXPECT_EQ(start(root, Command::Status, false).outcome, Outcome::NotRunning);
+  const int any = first.instance->fd();
+  const fs::path socket = run / (instanceName(fs::canonical(a).string()) + ".sock");
+  for (const char* stray : {"X", "CC", ""}) post(socket, stray, {any});
+  post(socket, "C", {any, any});
+  post(socket, "U", {});
+  serve();
+  EXPECT_EQ(seen, "CSU");
+  EXPECT_EQ(start(a, Command::Status, false).outcome, Outcome::NoAnswer);
+  first.instance->release();
+  first.instance->release();
   EXPECT_TRUE(fs::is_empty(run));
+  EXPECT_EQ(openFds(), fds);
 
-  // A live holder without a socket: the start gives up after its deadline.
-  const int lock = open((base + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  ASSERT_EQ(flock(lock, LOCK_EX), 0);
-  EXPECT_EQ(SingleInstance::claimOrHandOver(root / "a"), nullptr);
-  close(lock);
-
-  fs::permissions(run, fs::perms::group_read | fs::perms::group_exec, fs::perm_options::add);
-  EXPECT_EQ(SingleInstance::claimOrHandOver(root / "a")->fd(), -1);
-  unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_EQ(SingleInstance::claimOrHandOver(root / "a")->fd(), -1);
+  // Without $XDG_RUNTIME_DIR (or a shorter socket name in one too long): a
+  // private directory in TMPDIR, else only the folder's own lock, which refuses a second start.
+  setenv("TMPDIR", root.c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", "run", 1);
+  const fs::path fallback = root / ("tallimo-" + std::to_string(geteuid()));
+  fs::create_directory_symlink(run, fallback);
+  EXPECT_EQ(channel(a), -1);
+  const fs::path deep = run / std::string(std::max(1, 84 - int(run.string().size())), 'd');
+  ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
+  setenv("XDG_RUNTIME_DIR", deep.c_str(), 1);
+  EXPECT_GE(channel(a), 0);
+  setenv("XDG_RUNTIME_DIR", "run", 1);
+  fs::remove(fallback);
+  const mode_t mask = umask(0277);
+  EXPECT_GE(channel(a), 0);
+  umask(mask);
+  struct stat st {};
+  EXPECT_TRUE(lstat(fallback.c_str(), &st) == 0 && st.st_mode == (S_IFDIR | 0700));
+  fs::permissions(fallback, fs::perms::others_exec, fs::perm_options::add);
+  first = start(a);
+  EXPECT_EQ(first.instance->fd(), -1);
+  EXPECT_EQ(start(link).outcome, Outcome::Refused);
+  first.instance.reset();
+  fs::permissions(fallback, fs::perms::owner_all);
+  if (geteuid() == 0 && chown(fallback.c_str(), 65534, 0) == 0) {
+    EXPECT_EQ(channel(a), -1);
+  }
+  unsetenv("TMPDIR");
   fs::remove_all(root);
 }
 
+}  // namespace
 }  // namespace tallimo::posix
