@@ -62,6 +62,9 @@ TESTING=(
   clang
   libclang-rt-14-dev
   util-linux
+  # the test-size count puts every file through its formatter first
+  clang-format
+  black
 )
 
 if [[ "${1:-}" == run ]]; then
