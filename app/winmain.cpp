@@ -1,13 +1,39 @@
 #include <windows.h>
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "frmMain/frmMain.h"
 #include "platform/ErrorReport.h"
 #include "platform/win32/Win32Platform.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  auto platform = tallimo::win32::createPlatform();
-  if (!platform) return 0;  // handed over to the window already running
+  using tallimo::Command;
+  using tallimo::Invocation;
+  using tallimo::win32::printed;
+  using tallimo::win32::Stream;
+  const std::vector<std::string> args = tallimo::win32::arguments();
+  const std::vector<std::string_view> views(args.begin(), args.end());
+  const Invocation call = tallimo::parseArguments(views);
+  switch (call.kind) {
+    case Invocation::Help:
+      return printed(Stream::Out, tallimo::helpText());
+    case Invocation::Version:
+      return printed(Stream::Out, tallimo::versionText());
+    case Invocation::Bad:
+      printed(Stream::Err, call.message + "\n");
+      return 2;
+    case Invocation::Run:
+      break;
+  }
+
+  int status = 0;
+  auto platform = tallimo::win32::createPlatform(call.command, status);
+  if (!platform) return status;
   tallimo::frmMain window(*platform);
   tallimo::fatalOnError(*platform, [&] { window.open(); });
+  // A shortcut pressed before Tallimo was running still counts.
+  if (call.command != Command::Show) window.commandReceived(call.command);
   return platform->run(window.form());
 }

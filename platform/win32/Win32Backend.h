@@ -64,6 +64,23 @@ class ClickTracker {
   UINT pressed_ = 0;
 };
 
+// The window of ours that a modal window (the dialog or a message box) goes
+// over, and the control in it that had the keyboard focus. When the modal
+// window has gone, the window is made active again with the focus back on
+// that control, as an owner gets it back on Windows; under Wine the focus
+// may otherwise be nowhere, or in another program, and the user's next key
+// would be lost.
+class FocusKeeper {
+ public:
+  explicit FocusKeeper(HWND over);
+  void restore() const;
+
+ private:
+  HWND window_ = nullptr;
+  HWND focus_ = nullptr;
+  bool wasForeground_ = false;
+};
+
 class Win32Platform;
 
 // A live form: a modeless dialog (so that the dialog manager gives Tab, the
@@ -90,6 +107,7 @@ class Win32Form final : public Form {
   void close() override;
 
   HWND hwnd() const { return hwnd_; }
+  bool closed() const { return closed_; }
   FormEvents& events() { return events_; }
   void attach(HWND hwnd) { hwnd_ = hwnd; }
   INT_PTR dialogMessage(UINT msg, WPARAM wp, LPARAM lp);
@@ -145,6 +163,7 @@ class Win32Platform final : public Platform {
   int run(Form& main) override;
   MsgAnswer messageBox(std::string_view text, std::string_view title, MsgIcon icon,
                        MsgButtons buttons) override;
+  bool modalOpen() const override { return !modal_.empty() || boxesOpen_ > 0; }
   [[noreturn]] void fatalError(const AppError& e) override;
   LocalTime now() override;
   std::string decimalSeparator() override;
@@ -161,10 +180,14 @@ class Win32Platform final : public Platform {
   [[noreturn]] void endSession();
   // Another start from this folder asked for the running window.
   void comeForward();
+  // A step from another start; returns the count to answer with, or a value
+  // beyond any count when the step was not taken.
+  LRESULT commandReceived(Command command);
 
  private:
   Win32Form* main_ = nullptr;
   std::vector<Win32Form*> modal_;
+  int boxesOpen_ = 0;
   std::vector<std::byte> wave_;
   Accessibility access_;
   // Hidden; owns the main window, which so has no taskbar button, and is

@@ -68,6 +68,32 @@ HFONT createFont(const FontSpec& font, UINT dpi) {
 
 }  // namespace
 
+// ---- FocusKeeper ------------------------------------------------------------------
+
+FocusKeeper::FocusKeeper(HWND over) : window_(over ? ::GetAncestor(over, GA_ROOT) : nullptr) {
+  const HWND focus = ::GetFocus();
+  if (window_ && focus && ::IsChild(window_, focus)) focus_ = focus;
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(::GetForegroundWindow(), &pid);
+  wasForeground_ = pid == ::GetCurrentProcessId();
+}
+
+void FocusKeeper::restore() const {
+  if (!window_ || !::IsWindowVisible(window_) || !::IsWindowEnabled(window_)) return;
+  // A box that came up while the user was in another program: Wine makes
+  // the owner active again without telling the window manager, which gives
+  // the focus back to that program. It does focus a window that shows anew.
+  static const bool wine =
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  if (wine && !wasForeground_) {
+    ::ShowWindow(window_, SW_HIDE);
+    ::ShowWindow(window_, SW_SHOW);
+  }
+  ::SetForegroundWindow(window_);
+  if (focus_ && ::IsChild(window_, focus_) && ::IsWindowEnabled(focus_))
+    ::SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus_), TRUE);
+}
+
 // ---- Win32Form ------------------------------------------------------------------
 
 Win32Form::Win32Form(Win32Platform& platform, const FormSpec& spec, FormEvents& events, HWND owner)
@@ -224,14 +250,16 @@ void Win32Form::nameControls() {
   }
 }
 
-// The client area goes where the layout puts it, which assumes a 15 px small
-// caption. A taller caption would push the frame, and its close box, above
-// the screen: the frame then goes to the work area's top-left corner.
+// The layout's corner is the primary monitor's work area's, so that a
+// taskbar at the top does not cover the window. The client area goes where
+// the layout puts it, which assumes a 15 px small caption; a taller caption
+// would push the frame, and its close box, out of the work area: the frame
+// then goes to its top-left corner.
 void Win32Form::placeClientAt(int left, int top) {
-  RECT frame{left, top, left, top};
-  ::AdjustWindowRectExForDpi(&frame, style_, FALSE, exStyle_, dpi_);
-  RECT work{};
+  RECT work{};  // the primary monitor's
   ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  RECT frame{work.left + left, work.top + top, work.left + left, work.top + top};
+  ::AdjustWindowRectExForDpi(&frame, style_, FALSE, exStyle_, dpi_);
   if (frame.left < work.left || frame.top < work.top) frame = work;
   ::SetWindowPos(hwnd_, nullptr, frame.left, frame.top, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -340,6 +368,7 @@ void Win32Form::placeOver(HWND owner) {
 void Win32Form::showModal(Form& owner) {
   const HWND ownerHwnd = static_cast<Win32Form&>(owner).hwnd();
   placeOver(ownerHwnd);
+  const FocusKeeper had(ownerHwnd);
   modal_ = true;
   platform_.pushModal(this);
   ::EnableWindow(ownerHwnd, FALSE);
@@ -357,6 +386,7 @@ void Win32Form::showModal(Form& owner) {
   platform_.popModal();
   modal_ = false;
   destroy();
+  had.restore();
 }
 
 void Win32Form::close() {

@@ -184,8 +184,8 @@ std::optional<LRESULT> Win32Form::controlMessage(ControlId id, HWND h, UINT msg,
 
 void Win32Form::userClosed() {
   if (!::IsWindowEnabled(hwnd_)) return;  // a modal dialog or box is up over it
-  notify([](FormEvents& ev) { ev.closeRequested(); });
   closed_ = true;
+  notify([](FormEvents& ev) { ev.closeRequested(); });
   if (!platform_.isMain(this)) return;  // the modal loop ends and destroys it
   destroy();
   ::PostQuitMessage(0);

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <mmsystem.h>
+#include <shellapi.h>
 // clang-format on
 
 #include <algorithm>
@@ -21,32 +22,61 @@ namespace tallimo::win32 {
 namespace {
 
 constexpr wchar_t kAnchorClass[] = L"TallimoInstance";
-// The one request a second start sends; the anchor acts on nothing else.
-constexpr UINT kComeForward = WM_APP + 1;
+// Answers beyond any count, for a step that was not taken: it raised a report
+// (an overflow), or the window is closing and has saved its record.
+constexpr LRESULT kStepReported = 0x10000;
+constexpr LRESULT kClosing = 0x10001;
+// How long a start waits for the running window to appear and to answer.
+constexpr int kPatienceMs = 5000;
 
+// A second start's request: WM_COPYDATA with a command byte as dwData and no
+// data. Everything else that arrives here is ignored.
 LRESULT CALLBACK anchorProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == kComeForward) {
-    if (auto* platform = reinterpret_cast<Win32Platform*>(::GetWindowLongPtrW(h, GWLP_USERDATA)))
-      platform->comeForward();
+  if (msg != WM_COPYDATA) return ::DefWindowProcW(h, msg, wp, lp);
+  auto* platform = reinterpret_cast<Win32Platform*>(::GetWindowLongPtrW(h, GWLP_USERDATA));
+  const auto* request = reinterpret_cast<const COPYDATASTRUCT*>(lp);
+  if (!platform || !request || request->cbData != 0 || request->dwData > 0x7F) return 0;
+  const auto command = commandFromByte(static_cast<char>(request->dwData));
+  if (!command) return 0;
+  if (*command == Command::Show) {
+    platform->comeForward();
     return 0;
   }
-  return ::DefWindowProcW(h, msg, wp, lp);
+  return platform->commandReceived(*command);
 }
 
-// Asks the program already running from this folder to come forward and lets
-// it take the foreground. It may still be starting: its anchor appears once
-// its platform is up.
-void handOver(const std::wstring& instance) {
-  for (int tries = 0; tries < 50; ++tries) {
-    if (const HWND anchor = ::FindWindowW(kAnchorClass, instance.c_str())) {
-      DWORD pid = 0;
-      ::GetWindowThreadProcessId(anchor, &pid);
-      ::AllowSetForegroundWindow(pid);
-      ::PostMessageW(anchor, kComeForward, 0, 0);
-      return;
-    }
+// Hands `command` to the program already running from this folder and
+// returns the exit status. It may still be starting: its anchor appears
+// once its platform is up.
+int handOver(const std::wstring& instance, Command command) {
+  HWND anchor = ::FindWindowW(kAnchorClass, instance.c_str());
+  for (int waited = 0; !anchor && waited < kPatienceMs; waited += 100) {
     ::Sleep(100);
+    anchor = ::FindWindowW(kAnchorClass, instance.c_str());
   }
+  if (!anchor) {
+    printed(Stream::Err, "tallimo: the window running from this folder cannot be reached\n");
+    return 1;
+  }
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(anchor, &pid);
+  ::AllowSetForegroundWindow(pid);  // for Show: it may take the foreground
+  COPYDATASTRUCT request{static_cast<ULONG_PTR>(command), 0, nullptr};
+  DWORD_PTR answer = 0;
+  if (!::SendMessageTimeoutW(anchor, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&request),
+                             SMTO_ABORTIFHUNG, kPatienceMs, &answer)) {
+    printed(Stream::Err, "tallimo: the window running from this folder does not answer\n");
+    return 1;
+  }
+  if (static_cast<LRESULT>(answer) == kStepReported || static_cast<LRESULT>(answer) == kClosing) {
+    printed(Stream::Err,
+            static_cast<LRESULT>(answer) == kClosing
+                ? "tallimo: the window running from this folder is closing\n"
+                : "tallimo: the running window could not take the step; it shows why\n");
+    return 1;
+  }
+  if (command != Command::Status) return 0;
+  return printed(Stream::Out, std::to_string(static_cast<int>(answer)) + "\n");
 }
 
 // A Yes/No box is answered by Yes or No only. Windows' own box already
@@ -77,6 +107,33 @@ BOOL CALLBACK findInputWindow(HWND h, LPARAM out) {
   if (!::IsWindowVisible(h) || !::IsWindowEnabled(h)) return TRUE;
   *reinterpret_cast<HWND*>(out) = h;
   return FALSE;
+}
+
+// A GUI program starts without streams of its own: it writes to the console
+// of whoever started it, when there is one, and only once it has something
+// to say, since a program attached to a console ends when the console is
+// closed. Streams redirected to a file or a pipe stay where they go.
+void useParentConsole() noexcept {
+  // What a GUI program inherits may be nothing, or a console's handle it
+  // cannot use; a redirection is a file, a pipe or a device.
+  const auto missing = [](DWORD which) {
+    const HANDLE h = ::GetStdHandle(which);
+    return !h || h == INVALID_HANDLE_VALUE || ::GetFileType(h) == FILE_TYPE_UNKNOWN;
+  };
+  const bool noOut = missing(STD_OUTPUT_HANDLE), noErr = missing(STD_ERROR_HANDLE);
+  if ((!noOut && !noErr) || !::AttachConsole(ATTACH_PARENT_PROCESS)) return;
+  const HANDLE console =
+      ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+  if (console == INVALID_HANDLE_VALUE) return;
+  if (noOut) {
+    ::SetStdHandle(STD_OUTPUT_HANDLE, console);
+    std::freopen("CONOUT$", "w", stdout);
+  }
+  if (noErr) {
+    ::SetStdHandle(STD_ERROR_HANDLE, console);
+    std::freopen("CONOUT$", "w", stderr);
+  }
 }
 
 }  // namespace
@@ -133,6 +190,15 @@ std::unique_ptr<BinaryFile> Win32Platform::openFile(const std::filesystem::path&
   return win32::openFile(path);
 }
 
+LRESULT Win32Platform::commandReceived(Command command) {
+  if (!main_) return kClosing;
+  // Its record is written as it closes: a step now would be lost.
+  if (main_->closed() && command != Command::Status) return kClosing;
+  int count = 0;
+  fatalOnError(*this, [&] { count = main_->events().commandReceived(command); });
+  return count < 0 ? kClosing : count;
+}
+
 void Win32Platform::comeForward() {
   if (main_ && main_->hwnd() && ::IsIconic(main_->hwnd())) ::ShowWindow(main_->hwnd(), SW_RESTORE);
   HWND input = nullptr;
@@ -145,6 +211,11 @@ void Win32Platform::dispatch(MSG& msg) {
   const bool ours =
       root && ((main_ && root == main_->hwnd()) ||
                std::ranges::any_of(modal_, [&](auto* f) { return f->hwnd() == root; }));
+  // The dialog manager makes every key-down of Enter a press of the focused
+  // button, and a held key repeats its key-down: only the first one counts.
+  constexpr LPARAM kRepeated = 1 << 30;
+  if (ours && msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN && (msg.lParam & kRepeated))
+    return;
   if (ours && ::IsDialogMessageW(root, &msg)) return;
   ::TranslateMessage(&msg);
   ::DispatchMessageW(&msg);
@@ -180,17 +251,26 @@ MsgAnswer Win32Platform::messageBox(std::string_view text, std::string_view titl
   }
   // Without an owner (during start-up) the box must still come to the front.
   if (!owner) flags |= MB_TASKMODAL | MB_TOPMOST | MB_SETFOREGROUND;
+  const std::wstring wideText = widen(text), wideTitle = widen(title);
   if (buttons == MsgButtons::YesNo)
     yesNoHook = ::SetWindowsHookExW(WH_CBT, answerOnlyYesOrNo, nullptr, ::GetCurrentThreadId());
-  const int answer = ::MessageBoxW(owner, widen(text).c_str(), widen(title).c_str(), flags);
+  // A step from another start that ends in a report must not keep that
+  // start waiting until the box is closed.
+  if ((::InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_REPLIED)) == ISMEX_SEND)
+    ::ReplyMessage(kStepReported);
+  const FocusKeeper had(owner);
+  ++boxesOpen_;
+  const int answer = ::MessageBoxW(owner, wideText.c_str(), wideTitle.c_str(), flags);
+  --boxesOpen_;
   if (yesNoHook) ::UnhookWindowsHookEx(std::exchange(yesNoHook, nullptr));
+  if (!main_ || !main_->closed()) had.restore();  // not the summary's window about to go
   if (buttons == MsgButtons::Ok) return MsgAnswer::Ok;
   return answer == IDYES ? MsgAnswer::Yes : MsgAnswer::No;
 }
 
 void Win32Platform::fatalError(const AppError& e) {
-  std::fprintf(stderr, "tallimo: 実行時エラー '%d': %s\n", e.number(), e.what());
-  std::fflush(stderr);
+  printed(Stream::Err,
+          "tallimo: 実行時エラー '" + std::to_string(e.number()) + "': " + e.what() + "\n");
   const std::string text = "実行時エラー '" + std::to_string(e.number()) + "':\n\n" + e.what();
   ::MessageBoxW(nullptr, widen(text).c_str(), widen(kAppTitle).c_str(),
                 MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_TOPMOST | MB_SETFOREGROUND);
@@ -217,19 +297,59 @@ void Win32Platform::endSession() {
   ::ExitProcess(static_cast<UINT>(status));
 }
 
-std::unique_ptr<Platform> createPlatform() {
+std::unique_ptr<Platform> createPlatform(Command command, int& status) {
   const std::wstring instance =
       widen(instanceName(narrow(canonicalDirectory(executableDirectory()))));
-  // Held by one process per program folder, for as long as it runs: the
-  // system lets it go however the process ends, so nothing stale can block a
-  // later start.
-  const HANDLE claim = ::CreateMutexW(nullptr, FALSE, (L"Local\\" + instance).c_str());
-  if (claim && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+  const std::wstring claimName = L"Local\\" + instance;
+  if (command == Command::Status) {
+    // Only asks: a claim held for a moment would send another start to a
+    // window that never comes.
+    const HANDLE claim = ::OpenMutexW(SYNCHRONIZE, FALSE, claimName.c_str());
+    if (!claim && ::GetLastError() != ERROR_ACCESS_DENIED) {
+      printed(Stream::Err, "tallimo: no window is running from this folder\n");
+      status = 1;
+      return nullptr;
+    }
+    if (claim) ::CloseHandle(claim);
+  } else {
+    // Held by one process per program folder, for as long as it runs: the
+    // system lets it go however the process ends, so nothing stale can block
+    // a later start.
+    const HANDLE claim = ::CreateMutexW(nullptr, FALSE, claimName.c_str());
+    if (!claim || ::GetLastError() != ERROR_ALREADY_EXISTS)
+      return std::make_unique<Win32Platform>(instance);
     ::CloseHandle(claim);
-    handOver(instance);
-    return nullptr;
   }
-  return std::make_unique<Win32Platform>(instance);
+  status = handOver(instance, command);
+  return nullptr;
+}
+
+std::vector<std::string> arguments() {
+  int count = 0;
+  wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  std::vector<std::string> out;
+  for (int i = 1; argv && i < count; ++i) out.push_back(narrow(argv[i]));
+  if (argv) ::LocalFree(argv);
+  return out;
+}
+
+int printed(Stream stream, std::string_view text) {
+  static bool consoleTried = false;
+  if (!std::exchange(consoleTried, true)) useParentConsole();
+  const HANDLE h = ::GetStdHandle(stream == Stream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  if (!h || h == INVALID_HANDLE_VALUE) return 1;
+  // A console takes UTF-16 whatever its code page; a file or pipe gets UTF-8.
+  DWORD mode = 0, done = 0;
+  if (::GetConsoleMode(h, &mode)) {
+    const std::wstring wide = widen(text);
+    const auto size = static_cast<DWORD>(wide.size());
+    return ::WriteConsoleW(h, wide.data(), size, &done, nullptr) && done == size ? 0 : 1;
+  }
+  for (std::size_t at = 0; at < text.size(); at += done) {
+    const auto size = static_cast<DWORD>(std::min<std::size_t>(text.size() - at, 1u << 20));
+    if (!::WriteFile(h, text.data() + at, size, &done, nullptr) || done == 0) return 1;
+  }
+  return 0;
 }
 
 }  // namespace tallimo::win32
