@@ -172,6 +172,7 @@ void frmMain::countDown() {
 
 int frmMain::commandReceived(Command command) {
   if (command == Command::Count || command == Command::Uncount) {
+    if (closing_) return -1;
     if (loaded_ && !platform_.modalOpen())
       applyStep(command);
     else
@@ -269,6 +270,7 @@ void frmMain::lapTick() {
 }
 
 void frmMain::closeRequested() {
+  closing_ = true;
   reportErrors(platform_, [&] {
     record_ = recordFromState(state, dayNumber(platform_.now()));
     writeDayRecord(platform_, encodeDayRecord(record_));

@@ -61,6 +61,8 @@ class frmMain final : public FormEvents {
   // Steps from the command line that arrived while a modal window was open:
   // they count as clicks made after it closes.
   std::vector<Command> pendingSteps_;
+  // Set once the close has written the record: a later step would be lost.
+  bool closing_ = false;
 
   bool alarmTimerOn_ = false;
   std::optional<LocalTime> prevAlarmTick_;

@@ -84,7 +84,8 @@ class FormEvents {
   virtual void closeRequested() {}  // the user closed the form; the form then goes away
   virtual void sessionEnding() {}   // termination request or logout: save, no questions
   // A step handed over by a start from the command line (Count, Uncount or
-  // Status; the backend handles Show itself). Returns the count to answer with.
+  // Status; the backend handles Show itself). Returns the count to answer
+  // with, or -1 for a step that comes too late: the window is closing.
   virtual int commandReceived(Command) { return 0; }
 
  protected:

@@ -202,7 +202,8 @@ void QtPlatform::watchSecondStarts() {
     instance_->serve([this](Command command) -> std::string {
       if (!main()) return {};
       if (command == Command::Show) main()->bringForward();
-      return std::to_string(main()->events().commandReceived(command));
+      const int count = main()->events().commandReceived(command);
+      return count < 0 ? std::string() : std::to_string(count);
     });
   });
 }
