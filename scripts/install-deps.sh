@@ -40,6 +40,8 @@ TESTING=(
   # what a screen reader sees, through AT-SPI on a private session bus
   at-spi2-core
   python3-pyatspi
+  # the scenario driver's X connection: a double click's presses in one batch
+  python3-xlib
   dbus
   # a Wayland session with XWayland, where Tallimo must still choose X11
   weston

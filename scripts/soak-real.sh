@@ -24,15 +24,15 @@ fi
 
 TALLIMO_BIN=$(realpath "$bin") SOAK_SECONDS=$seconds /usr/bin/python3 -B - <<'PY'
 import os, re, sys, time
-sys.path.insert(0, "tests/system")
-import runner
+sys.path.insert(0, "scripts")
+import scenario_runner as runner
 
 GROWTH_LIMIT_KB = 4096  # more than this between the early and the late samples is a leak
 
 
 class Soak(runner.Scenario):
     def v_soak(self, seconds):
-        runner.poll("the first clock tick", lambda: self.title() != "Form1")
+        self.v_ticked()
         seconds, samples, self.left, self.right, begun = int(seconds), [], 0, 0, time.monotonic()
         while (elapsed := time.monotonic() - begun) < seconds:
             self.mouse(["COUNT"], "click", "--repeat", "40", "--delay", "20", "1",

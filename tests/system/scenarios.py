@@ -1,91 +1,140 @@
-# What only the real program on a real X server shows, as rows of steps (see
-# runner.py for the verbs). Platforms: L the Linux binary, W tallimo.exe under Wine.
+# What only the real program on a real X server shows, as rows of steps run by
+# scripts/scenario_runner.py (see there for the verbs). A row is "PLATFORMS: steps",
+# L the Linux binary, W tallimo.exe under Wine; "L:verb" is a step for one of them.
+import pathlib
+import sys
 import unittest
 
-from runner import suite
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "scripts"))
+from scenario_runner import suite
 
 NOW = "at=10:20:00"  # no alarm and no full hour in the next minutes
 SAVED = "saved=T count=7 goal=9 alarm=-1 hour=6 minute=30 lap=-1"
 NOON = "rec saved=T-1 alarm=-1 hour=12 minute=0"
 CLOSE = "close; answer SUMMARY; exit 0"
+# Started long before the alarm; once the window is up the clock goes to just before it.
+TO_NOON = "main; ticked; clock 11:59:58"
 
-ROWS = [
-    ("caption", "L", "start at=23:59:40; main; geom 0 0 62 61; prop _NET_WM_STATE _ABOVE _SKIP_TASKBAR;"
-     "prop WM_NORMAL_HINTS 'minimum size: 62 by 61' 'maximum size: 62 by 61'; strip;"
-     "title 23:59; shot main; movestrip; click CLOSEBOX; answer SUMMARY; exit 0"),
-    # Where the frame goes with a taller caption is the Win32 tests' to check, through Windows itself.
-    ("wine_window", "W", f"start {NOW}; main; prop _NET_WM_STATE _ABOVE _SKIP_TASKBAR"),
+ROWS = dict(
+    caption="L: start clock=23:58:40; main; geom 0 0 62 61; prop _NET_WM_STATE _ABOVE _SKIP_TASKBAR;"
+    "prop WM_NORMAL_HINTS 'minimum size: 62 by 61' 'maximum size: 62 by 61'; title 23:58; strip;"
+    "clock 23:59:30; title 23:59; strip; shot main; movestrip; click CLOSEBOX; answer SUMMARY; exit 0",
     # At 0 a right press changes nothing; on a button it counts down, elsewhere either button counts up.
-    # A press moved off before the release, and the middle button, count nothing.
-    ("mouse", "LW", "start; main; right COUNT SET; click LABEL; expect count=1; click COUNT BLANK LOW;"
-     "right LABEL BLANK LOW; expect count=7; right COUNT SET; middle LABEL COUNT SET BLANK; drag COUNT;"
-     "click BLANK; expect count=6; double LABEL; click COUNT; expect count=8; double COUNT; expect count=10"),
+    # A press moved off before the release, and the middle button, count nothing. A double click
+    # counts twice on a button, once elsewhere.
+    mouse="LW: start; main; right COUNT SET; click LABEL; expect count=1; click COUNT BLANK LOW;"
+    "right LABEL BLANK LOW; expect count=7; right COUNT SET; middle LABEL COUNT SET BLANK; drag COUNT;"
+    "click BLANK; expect count=6; double LABEL; click COUNT; expect count=8; double COUNT;"
+    "expect count=10",
     # Keys right after start, with no click first; a right press on "!" leaves the focus where it is.
-    ("keys", "LW", f"start {NOW}; main; keys space Return; expect count=2; right SET; expect count=1;"
-     "keys space; expect count=2; keys alt+F4; answer SUMMARY; exit 0"),
-    ("close_writes_20_bytes", "LW", f"start {NOW}; main; click COUNT LABEL BLANK; expect count=3; close;"
-     "box SUMMARY; shot summary; keys Return; exit 0; size Cnt.arm 20;"
-     "expect saved=T count=3 goal=0 alarm=0 hour=0 minute=0 lap=0"),
+    # Where the frame goes with a taller caption is the Win32 tests' to check, through Windows itself.
+    keys=f"LW: start {NOW}; main; W:prop _NET_WM_STATE _ABOVE _SKIP_TASKBAR; keys space Return;"
+    "expect count=2; right SET; expect count=1; keys space; expect count=2; keys alt+F4; box SUMMARY;"
+    "shot summary; keys Return; exit 0; size Cnt.arm 20;"
+    "expect saved=T count=2 goal=0 alarm=0 hour=0 minute=0 lap=0",
+    # After a box or the dialog the next key goes to the button that had the focus: a box
+    # raised by counting leaves it on the count button, the dialog on "!".
+    keys_after_a_modal_window=f"LW: rec saved=T count=32767; start {NOW}; answer RESTORE y; main;"
+    "keys space; answer ERROR; keys space; answer ERROR; keys Tab space; box SETTINGS;"
+    "keys Tab Tab Tab Tab Return; gone; keys space; box SETTINGS; keys Tab Tab Tab Tab Tab Return;"
+    "gone; keys space; box SETTINGS; close; gone; keys space; box SETTINGS",
     # Escape and the close box leave the question open; afterwards the window has the focus again.
     # A second start, here through a link to the folder, leaves the question to the first.
-    ("restore_yes", "LW", f"rec {SAVED}; start {NOW}; box RESTORE; shot question; second link; keys Escape; close;"
-     f"sync; keys y; gone; main; keys Return; expect count=8 goal=9; {CLOSE}; expect {SAVED} count=8"),
-    ("restore_no", "LW", f"rec {SAVED}; start {NOW}; answer RESTORE alt+n; main; {CLOSE};"
-     f"expect {SAVED} count=0 goal=0"),
-    ("another_day_keeps_the_tail", "LW", f"rec {SAVED} saved=T-1 tail=10; start {NOW}; main; click COUNT;"
-     f"expect count=1; {CLOSE}; size Cnt.arm 30; expect {SAVED} count=1 goal=0"),
+    restore_yes=f"LW: rec {SAVED}; start {NOW}; box RESTORE; shot question; second link; keys Escape;"
+    f"close; sync; keys y; gone; main; keys Return; expect count=8 goal=9; {CLOSE};"
+    f"expect {SAVED} count=8",
+    another_day_keeps_the_tail=f"LW: rec {SAVED} saved=T-1 tail=10; start {NOW}; main; click COUNT;"
+    f"expect count=1; {CLOSE}; size Cnt.arm 30; expect {SAVED} count=1 goal=0",
     # The spoilt file can only come back through a save at the end of the session.
-    *((f"signal_{sig}", "L", f"rec {SAVED} saved=T-3; start {NOW}; main; click COUNT LABEL; expect count=2; rec;"
-       f"signal {sig}; exit 0; expect {SAVED} count=2 goal=0") for sig in ("TERM", "INT", "HUP")),
-    ("end_of_session", "W", f"rec {SAVED} saved=T-3; start {NOW}; main; click COUNT; expect count=1; rec;"
-     f"endsession; exit 0; expect {SAVED} count=1 goal=0"),
+    **{
+        f"signal_{sig}": f"L: rec {SAVED} saved=T-3; start {NOW}; main; click COUNT LABEL;"
+        f"expect count=2; rec; signal {sig}; exit 0; expect {SAVED} count=2 goal=0"
+        for sig in ("TERM", "INT", "HUP")
+    },
+    end_of_session=f"W: rec {SAVED} saved=T-3; start {NOW}; main; click COUNT; expect count=1; rec;"
+    f"endsession; exit 0; expect {SAVED} count=1 goal=0",
     # Escape and Return do nothing in the dialog; an empty alarm hour stops OK after goal and count.
-    ("settings", "LW", f"start {NOW}; main; keys Tab space; box SETTINGS; shot settings; geom - - 276 156;"
-     "L:prop _NET_WM_STATE _MODAL _SKIP_TASKBAR; keys Escape Return Tab Tab Tab Up Tab space; gone;"
-     "expect lap=-1 alarm=0 count=0 goal=0; click COUNT; expect count=1; click SET; box SETTINGS; type 12;"
-     "click TXT_CNT; type 34;"  # the focusing click leaves "1" selected
-     "keys Tab Up Tab BackSpace Tab; type 5; keys Tab Tab space; answer ERROR; box SETTINGS;"
-     "expect goal=12 count=34 alarm=0 lap=-1; type 7; keys Tab Tab Tab Return; gone;"
-     f"expect goal=12 count=34 alarm=-1 hour=7 minute=5 lap=-1; {CLOSE}; expect saved=T"),
-    # Wine may bring its prefix up to date as the program starts: it gets longer before the alarm.
-    ("alarm", "LW", f"{NOON}; L:wave; L:start at=11:59:57 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw;"
-     "W:start at=11:59:45; main;"
-     f"box ALARM; L:chime; W:size Chimes.wav 0; keys Return; gone; {CLOSE}"),
-    ("clock_jumps", "L", f"{NOON} lap=-1; start clock=11:30:00; main; click COUNT; title 11:30; clock 14:59:57;"
-     "answer LAP; clock 11:59:57; answer ALARM; clock 23:59:57; answer LAP; expect saved=T+1 count=1;"
-     f"title 00:00; {CLOSE}"),
-    # Wine 8 does not tell Windows of a minimise by the window manager: that part is Linux's.
-    ("second_start", "LW", f"start {NOW}; main; click COUNT; expect count=1; L:minimize; second; keys space;"
-     "expect count=2"),
-    ("other_folder_and_kill", "LW", "start; main; expect count=0 saved=T; signal KILL; exit -9; start;"
-     "answer RESTORE y; main; folder other; start; main; keys space; expect count=1"),
-    ("wayland_session", "L", "weston; start WAYLAND_DISPLAY=tallimo-wl XDG_SESSION_TYPE=wayland; main; geom 0 0 62 61"),
-    ("no_display", "L", "start -DISPLAY; exit 1; stderr 1"),
-    ("a11y", "L", "start QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1; main; tree MAIN; listen; keys space; spoken 1件;"
-     "tree COUNTED; click SET; box SETTINGS; tree DIALOG"),
+    settings=f"LW: start {NOW}; main; keys Tab space; box SETTINGS; shot settings; geom - - 276 156;"
+    "L:prop _NET_WM_STATE _MODAL _SKIP_TASKBAR; keys Escape Return Tab Tab Tab Up Tab space; gone;"
+    "expect lap=-1 alarm=0 count=0 goal=0; click COUNT; expect count=1; click SET; box SETTINGS;"
+    "type 12; click TXT_CNT; type 34;"  # the focusing click leaves "1" selected
+    "keys Tab Up Tab BackSpace Tab; type 5; keys Tab Tab space; answer ERROR; box SETTINGS;"
+    "expect goal=12 count=34 alarm=0 lap=-1; type 7; keys Tab Tab Tab Return; gone;"
+    f"expect goal=12 count=34 alarm=-1 hour=7 minute=5 lap=-1; {CLOSE}; expect saved=T",
+    alarm=f"LW: {NOON}; L:wave; L:start SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw"
+    f" clock=11:00:00; W:start clock=11:00:00; {TO_NOON}; box ALARM; L:chime; W:size Chimes.wav 0;"
+    f"keys Return; gone; {CLOSE}",
+    # Back to before the alarm: the clock shows the new time first, so the alarm timer saw it too.
+    clock_jumps=f"L: {NOON} lap=-1; start clock=11:30:00; main; click COUNT; title 11:30;"
+    "clock 14:59:57; answer LAP; clock 11:59:00; title 11:59; clock 11:59:58; answer ALARM;"
+    f"clock 23:59:57; answer LAP; expect saved=T+1 count=1; title 00:00; {CLOSE}",
+    # Wine 8 does not tell Windows of a minimise by the window manager: that part is Linux's. On
+    # Linux both starts are without a runtime folder (a start through a link has one).
+    second_start=f"LW: start -XDG_RUNTIME_DIR {NOW}; main; click COUNT; expect count=1; L:minimize;"
+    "second -XDG_RUNTIME_DIR; keys space; expect count=2",
+    other_folder_and_kill="LW: start; main; expect count=0 saved=T; signal KILL; exit -9; start;"
+    "answer RESTORE y; main; folder other; start; main; keys space; expect count=1",
+    # The command line steps the running window as clicks do, and prints its count.
+    command_line=f"LW: start {NOW}; main; cmd 0 --uncount; cmd 0 --status; said out ^0$;"
+    "cmd 0 --count; cmd 0 --count; cmd 0 --count; cmd 0 --uncount; expect count=2;"
+    f"cmd 0 --status; said out ^2$; {CLOSE}; expect count=2",
+    # With no window: a wrong option or --help touch nothing, --count starts one and counts.
+    command_line_alone=f"LW: rec {SAVED}; mark; cmd 2 --bogus; said err bogus; cmd 0 --help;"
+    "said out --count; cmd 1 --status; unchanged; sh 'rm Cnt.arm'; start --count; main;"
+    "expect count=1; cmd 0 --status; said out ^1$",
+    wayland_session="L: weston; start WAYLAND_DISPLAY=tallimo-wl XDG_SESSION_TYPE=wayland; main;"
+    "geom 0 0 62 61",
+    no_display="L: start -DISPLAY; exit 1; stderr 1",
+    a11y="L: start QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1; main; tree MAIN; listen; keys space;"
+    "spoken 1件; tree COUNTED; click SET; box SETTINGS; tree DIALOG",
     # Faults from outside.
-    ("fault_record_is_a_folder", "LW", "sh 'mkdir Cnt.arm'; start; box *; shot fatal; keys Return; exit 1;"
-     "stderr Cnt.arm; L:stderr \"'75'\" 同じ名前のフォルダーがあります"),
-    ("fault_folder_not_writable", "L", "sh 'chmod 555 .'; start nobody; box *; keys Return; exit 1;"
-     "stderr Cnt.arm アクセスが拒否されました"),
-    ("fault_disk_full", "L", "sh 'ln -s /dev/full Cnt.arm'; start; main; click COUNT; answer ERROR; close; box ERROR;"
-     "keys Return; exit 0"),
-    ("fault_folder_with_spaces_and_japanese", "L", "folder '集計 ツール/たりも ver 1'; start; main;"
-     f"click COUNT LABEL BLANK; expect count=3; {CLOSE}"),
+    fault_record_is_a_folder="LW: sh 'mkdir Cnt.arm'; start; box *; shot fatal; keys Return; exit 1;"
+    "stderr Cnt.arm; L:stderr \"'75'\" 同じ名前のフォルダーがあります",
+    fault_folder_not_writable="L: sh 'chmod 555 .'; start nobody; box *; keys Return; exit 1;"
+    "stderr Cnt.arm アクセスが拒否されました",
+    # A save that fails is reported once and tried again on every tick until it succeeds.
+    fault_record_read_only=f"L: sh 'chown nobody .'; start nobody {NOW}; main; click COUNT COUNT;"
+    "expect count=2; sh 'chmod 444 Cnt.arm'; click COUNT; answer ERROR; click COUNT;"
+    "sh 'chmod 644 Cnt.arm'; expect count=4; signal KILL; exit -9; expect count=4",
+    fault_folder_with_spaces_and_japanese="L: folder '集計 ツール/たりも ver 1'; start; main;"
+    f"click COUNT LABEL BLANK; expect count=3; {CLOSE}",
     # At the alarm a chime that cannot be used is reported, then the alarm message shows all the same.
-    *((f"fault_chime_{name}", "L", f"{NOON}; {setup} at=11:59:55; main; answer ERROR; answer ALARM")
-      for name, setup in (("folder", "sh 'mkdir Chimes.wav'; start"),
-                          ("600MB", "sh 'truncate -s 600M Chimes.wav'; start"),
-                          ("unreadable", "sh 'touch Chimes.wav && chmod 0 Chimes.wav && chown nobody . Cnt.arm';"
-                                         "start nobody"))),
-]
+    **{
+        f"fault_chime_{name}": f"L: {NOON}; {setup} clock=11:00:00; {TO_NOON}; answer ERROR;"
+        "answer ALARM"
+        for name, setup in (
+            ("folder", "sh 'mkdir Chimes.wav'; start"),
+            ("600MB", "sh 'truncate -s 600M Chimes.wav'; start"),
+            (
+                "unreadable",
+                "sh 'touch Chimes.wav && chmod 0 Chimes.wav && chown nobody . Cnt.arm'; start nobody",
+            ),
+        )
+    },
+)
 
 # Lines the accessible tree must hold: names from the window down, [role], description.
-TREES = dict(MAIN=["/Tallimo/Tallimo [frame]", "/件数 [label]", "/設定 [push button]", "/Tallimo!! [push button] 1 件数える"],
-             COUNTED=["/1件 [notification]", "/設定 [push button] 1件", "/Tallimo!! [push button] 1件"],
-             DIALOG=["/Tallimoの設定 [dialog]", "/今回の目標 [text]", "/只今の件数 [text]", "/アラーム/アラームの時 [text]",
-                     "/アラーム/アラームの分 [text]", *(f"/{frame}/{option} [radio button]" for frame in ("アラーム", "ラップ件数")
-                                                   for option in ("ON", "OFF"))])
+TREES = dict(
+    MAIN=[
+        "/Tallimo/Tallimo [frame]",
+        "/件数 [label]",
+        "/設定 [push button]",
+        "/Tallimo!! [push button] 1 件数える",
+    ],
+    COUNTED=["/1件 [notification]", "/設定 [push button] 1件", "/Tallimo!! [push button] 1件"],
+    DIALOG=[
+        "/Tallimoの設定 [dialog]",
+        "/今回の目標 [text]",
+        "/只今の件数 [text]",
+        "/アラーム/アラームの時 [text]",
+        "/アラーム/アラームの分 [text]",
+        *(
+            f"/{frame}/{option} [radio button]"
+            for frame in ("アラーム", "ラップ件数")
+            for option in ("ON", "OFF")
+        ),
+    ],
+)
 Rows = suite(ROWS, TREES)
 
 if __name__ == "__main__":

@@ -3,10 +3,17 @@
 # accessible tree and files it leaves. The same rows drive the Linux binary and,
 # when TALLIMO_BIN names tallimo.exe, the Windows one under Wine.
 #
+# The rows live in tests/system/scenarios.py; this is the driver they run on.
+#
 # A scenario is a script, "verb arg arg; verb ...". Every step waits for what it
 # needs with a deadline: keys go out only once the target window has the input
-# focus, clicks only into a window that is mapped.
+# focus, clicks only into a window that is mapped. No step races the program's
+# start or its clock: events on the faked clock are reached by moving the clock
+# (clock=, then "clock") once the window is up, never by starting just before them.
 import datetime, os, pathlib, re, shlex, shutil, signal, struct, subprocess, tempfile, time, unittest, wave
+
+from Xlib import X, display as xdisplay  # python3-xlib
+from Xlib.ext import xtest
 
 BIN = os.path.abspath(os.environ.get("TALLIMO_BIN", ""))
 PLATFORM = "W" if BIN.endswith(".exe") else "L"
@@ -19,13 +26,12 @@ TITLES = dict(SUMMARY="Tallimo\u3000……\u3000お疲れ様でした。", RESTO
               SETTINGS="Tallimoの設定", ERROR="Tallimo", ALARM="アラーム", LAP="ラップ件数")
 CLIENT = dict(LABEL=(19, 9), SET=(48, 9), COUNT=(28, 30), BLANK=(39, 10), LOW=(48, 19))
 OUTER = dict(STRIP=(20, 9), CLOSEBOX=(52, 9), TXT_CNT=(136, 57))  # in the X window itself
-MOUSE = dict(click=["click", "1"], right=["click", "3"], middle=["click", "2"],  # "drag": released off the window
-             double=["click", "--repeat", "2", "--delay", "80", "1"], drag=["mousedown", "1", "mousemove_relative",
-                                                                          "0", "90", "mouseup", "1"])
+MOUSE = dict(click=["click", "1"], right=["click", "3"], middle=["click", "2"], double=[],  # "drag": released off
+             drag=["mousedown", "1", "mousemove_relative", "0", "90", "mouseup", "1"])  # the window
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def poll(what, fn, timeout=20):  # fn's first true value; without `what`, None when time is up
+def poll(what, fn, timeout=30):  # fn's first true value; without `what`, None when time is up
     deadline = time.monotonic() + timeout
     while not (value := fn()):
         if time.monotonic() > deadline:
@@ -53,6 +59,10 @@ class Display:  # Xvfb with openbox, and Wine's server when the program is an .e
             self.env.update(LANG="ja_JP.UTF-8", LC_ALL="ja_JP.UTF-8")
             self.wine("wineserver", "-k")
             self.wine("wine", "wineboot")
+        # A key held down by a busy machine between its press and release must not repeat.
+        self.xlib = xdisplay.Display(self.env["DISPLAY"])
+        self.xlib.change_keyboard_control(auto_repeat_mode=X.AutoRepeatModeOff)
+        self.xlib.sync()
         self.spawn("openbox", "--sm-disable")
         # Openbox answers before it manages windows: wait until a probe window gets managed.
         poll("openbox to manage a window", self.probe, 60)
@@ -70,6 +80,11 @@ class Display:  # Xvfb with openbox, and Wine's server when the program is an .e
         probe.kill()
         return managed
 
+    def double_click(self):  # both clicks in one request batch: the X server stamps them together
+        for event in (X.ButtonPress, X.ButtonRelease) * 2:
+            xtest.fake_input(self.xlib, event, 1)
+        self.xlib.sync()
+
     def run(self, *argv, raw=False):
         res = subprocess.run(argv, env=self.env, stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
         return res.stdout if raw else res.stdout.decode(errors="replace").strip()
@@ -79,6 +94,7 @@ class Display:  # Xvfb with openbox, and Wine's server when the program is an .e
         return [(int(r[0], 16), int(r[2]), r[4]) for r in rows]
 
     def stop(self):
+        self.xlib.close()
         if PLATFORM == "W":
             self.wine("wineserver", "-k")
         for proc in reversed(self.procs):
@@ -92,6 +108,7 @@ class Scenario:
         self.x, self.name, self.trees, self.root = x, name, trees, tempfile.mkdtemp(prefix="tallimo-")
         self.day = FAKE_DAY if re.search(r"\b(at|clock)=", script) else datetime.date.today()
         self.procs, self.undo, self.win, self.main, self.tail, self.lines = [], [], None, None, b"", []
+        self.said, self.marked, self.strip = {}, None, None
         self.script = [shlex.split(step) for step in script.split(";") if step.strip()]
         self.v_folder("prog")
 
@@ -170,25 +187,33 @@ class Scenario:
             f.write(f"{round(when.timestamp() - time.time()):+d}\n")
 
     # ---- processes --------------------------------------------------------------------------------
-    def spawn(self, *opts, exe=None):  # through env, so that the program alone gets the faked clock
-        env, user, assign = dict(self.x.env), [], []
-        for key, _, value in (opt.partition("=") for opt in opts):
-            if key in ("at", "clock"):
+    def command(self, *opts, exe=None):  # argv and environment for a start with these options
+        env, user, assign, args = dict(self.x.env), [], [], []
+        for opt in opts:
+            key, _, value = opt.partition("=")
+            if key.startswith("--"):  # the program's own arguments
+                args.append(opt)
+            elif key == "at":
                 assign += [f"{k}={v}" for k, v in FAKETIME.items()] + [f"FAKETIME=@{FAKE_DAY} {value}"]
-            if key == "clock":  # libfaketime reads the offset in the file at each clock reading
+            elif key == "clock":  # libfaketime reads the offset in the file at each clock reading
                 self.v_clock(value)
-                assign[-1:] = ["FAKETIME_NO_CACHE=1", "FAKETIME_TIMESTAMP_FILE=" + os.path.join(self.root, "clock")]
+                assign += [f"{k}={v}" for k, v in FAKETIME.items()] + ["FAKETIME_NO_CACHE=1"]
+                assign.append("FAKETIME_TIMESTAMP_FILE=" + os.path.join(self.root, "clock"))
             elif key == "nobody":  # root ignores file modes
-                os.mkdir(run := os.path.join(self.root, "run"), 0o700)
+                os.makedirs(run := os.path.join(self.root, "run"), 0o700, exist_ok=True)
                 shutil.chown(run, "nobody")
                 os.chmod(self.root, 0o755)
                 env.update(HOME=self.root, XDG_RUNTIME_DIR=run)
                 user = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
             elif key[0] == "-":
-                env.pop(key[1:])
-            elif key != "at":
-                assign.append(f"{key}={value}")
-        argv = user + ["env", *assign] + ["wine"] * (PLATFORM == "W") + [exe or self.exe]  # each execs: pid stays
+                env.pop(key[1:], None)
+            else:
+                assign.append(opt)
+        # Through env, so that the program alone gets the faked clock; each execs, so the pid stays.
+        return user + ["env", *assign] + ["wine"] * (PLATFORM == "W") + [exe or self.exe, *args], env
+
+    def spawn(self, *opts, exe=None):
+        argv, env = self.command(*opts, exe=exe)
         with open(os.path.join(self.root, f"err{len(self.procs)}"), "wb") as err:
             self.procs.append(subprocess.Popen(argv, cwd=self.root, env=env, stdin=subprocess.DEVNULL,
                                                stdout=subprocess.DEVNULL, stderr=err))
@@ -199,7 +224,26 @@ class Scenario:
         self.proc = self.spawn(*opts)
 
     def v_exit(self, status):
-        assert self.proc.wait(20) == int(status), f"exit status {self.proc.returncode}"
+        assert self.proc.wait(30) == int(status), f"exit status {self.proc.returncode}"
+
+    def v_cmd(self, status, *opts):  # runs the program to its end, e.g. "cmd 0 --count"; its output for `said`
+        argv, env = self.command(*opts)
+        res = subprocess.run(argv, cwd=self.root, env=env, stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
+        self.said = dict(out=res.stdout.decode(errors="replace"), err=res.stderr.decode(errors="replace"))
+        assert res.returncode == int(status), f"{shlex.join(opts)}: exit status {res.returncode}, {self.said}"
+
+    def v_said(self, stream, pattern):  # the last cmd's stdout ("out") or stderr ("err") has a match
+        assert re.search(pattern, self.said[stream], re.M), f"{pattern!r} not in {stream}: {self.said[stream]!r}"
+
+    def stamp(self):  # what another start must leave alone: the record's bytes and time, and the windows
+        record = self.path("Cnt.arm")
+        return read(record), os.path.exists(record) and os.stat(record).st_mtime_ns, self.x.windows()
+
+    def v_mark(self):
+        self.marked = self.stamp()
+
+    def v_unchanged(self):
+        assert self.stamp() == self.marked, f"changed: {self.marked} -> {self.stamp()}"
 
     def v_stderr(self, *texts):  # a number is the count of lines
         err = read(self.proc.err).decode(errors="replace")
@@ -216,15 +260,14 @@ class Scenario:
     def v_endsession(self):
         self.x.wine("wine", "wineboot", "--end-session")
 
-    def v_second(self, via="folder"):  # a start from the folder of a running window hands over to it
+    def v_second(self, *opts):  # a start from the folder of a running window ("link": through a link) hands over
         exe = self.exe
-        if via == "link":
+        if "link" in opts:
             os.symlink(self.dir, link := os.path.join(self.root, "link"))
             exe = os.path.join(link, os.path.basename(BIN))
-        stamp = lambda: (read(self.path("Cnt.arm")), os.stat(self.path("Cnt.arm")).st_mtime_ns, self.x.windows())
-        before, second = stamp(), self.spawn(exe=exe)
-        assert second.wait(10) == 0, f"the second start ended with {second.returncode}"
-        assert stamp() == before, "the second start changed the record or the windows"
+        before, second = self.stamp(), self.spawn(*(o for o in opts if o != "link"), exe=exe)
+        assert second.wait(30) == 0, f"the second start ended with {second.returncode}"
+        assert self.stamp() == before, f"the second start changed the record or the windows: {before} -> {self.stamp()}"
         poll("the first window to come back", lambda: "_HIDDEN" not in self.prop("_NET_WM_STATE"))
 
     # ---- windows ---------------------------------------------------------------------------------------
@@ -261,7 +304,7 @@ class Scenario:
         return self.x.run("xprop", "-id", str(self.win), name)
 
     def v_prop(self, name, *values):
-        assert all(value in self.prop(name) for value in values), self.prop(name)
+        poll(lambda: f"{values} in {self.prop(name)}", lambda: all(value in self.prop(name) for value in values))
 
     def geometry(self):
         info = self.x.run("xwininfo", "-id", str(self.win))
@@ -269,7 +312,8 @@ class Scenario:
         return [int(re.search(k + r":\s+(-?\d+)", info)[1]) for k in keys]
 
     def v_geom(self, *xywh):  # "-" for any
-        assert all(want in ("-", str(got)) for want, got in zip(xywh, self.geometry())), self.geometry()
+        poll(lambda: f"the geometry {xywh}; it is {self.geometry()}",
+             lambda: all(want in ("-", str(got)) for want, got in zip(xywh, self.geometry())))
 
     def v_close(self):
         self.x.run("wmctrl", "-i", "-c", str(self.win))
@@ -285,13 +329,15 @@ class Scenario:
     def v_shot(self, name):
         self.x.run("import", "-window", "root", os.path.join(SHOTS, f"{self.name}.{name}.png"))
 
-    def v_strip(self):  # the own caption strip shows "Form1", then the time: light text on a dark strip
-        strip = lambda: self.x.run("import", "-window", "root", "-crop", "40x12+4+3", "-depth", "8", "gray:-", raw=True)
-        first = strip()
-        assert self.title() == "Form1", "the first clock tick came before the first look"
-        poll("the first clock tick", lambda: self.title() != "Form1")
-        shown = sorted(poll("the time in the strip", lambda: (s := strip()) != first and s))
-        assert shown[-1] > 200 and shown[-1] - shown[len(shown) // 2] > 80, f"no light text on a dark strip: {shown}"
+    def v_ticked(self):  # the clock has ticked: the caption shows a time
+        poll(lambda: f"the first clock tick; the title is {self.title()}", lambda: re.match(r"\d\d:\d\d$", self.title()))
+
+    def v_strip(self):  # the own caption strip shows light text on a dark strip, another from the last look
+        def shown():
+            pixels = self.x.run("import", "-window", "root", "-crop", "40x12+4+3", "-depth", "8", "gray:-", raw=True)
+            light = sorted(pixels)
+            return pixels != self.strip and light[-1] > 200 and light[-1] - light[len(light) // 2] > 80 and pixels
+        self.strip = poll("light text on a dark strip, another than before", shown)
 
     # ---- input ----------------------------------------------------------------------------------------
     def mouse(self, points, *action):  # points in the client area, or in the X window for OUTER ones
@@ -300,6 +346,8 @@ class Scenario:
             left = (width - 56) // 2  # a frame around the 56 x 40 client area: even sides, caption on top
             x, y = OUTER.get(point) or (CLIENT[point][0] + left, CLIENT[point][1] + height - 40 - left)
             self.x.run("xdotool", "mousemove", "--window", str(self.win), str(x), str(y), *action)
+            if not action:  # a double click, whatever the machine's pace
+                self.x.double_click()
 
     def v_movestrip(self):  # drags the caption strip until the window follows the pointer
         def moved():
@@ -362,7 +410,7 @@ class Scenario:
         poll(lambda: f"{said}; heard {self.heard}", lambda: self.atspi() and said <= self.heard)
 
 
-def suite(rows, trees):  # a test per row for this platform, all on one display
+def suite(rows, trees):  # a test per row for this platform, all on one display; rows: name="PLATFORMS: script"
     class Rows(unittest.TestCase):
         @classmethod
         def setUpClass(cls):
@@ -374,7 +422,8 @@ def suite(rows, trees):  # a test per row for this platform, all on one display
         def tearDownClass(cls):
             cls.x.stop()
 
-    for name, where, script in rows:
+    for name, row in rows.items():
+        where, _, script = row.partition(":")
         if PLATFORM in where:
             setattr(Rows, "test_" + name, lambda self, n=name, s=script: Scenario(self.x, n, s, trees).run())
     return Rows
