@@ -47,6 +47,7 @@ TEST_F(MainWindow, LoadStep) {
       {kToday, kTrue, MsgAnswer::Yes, true, {100, 42, -1, 7, 30, -1, 1, 1}},
       {kToday, kTrue, MsgAnswer::No, true, {0, 0, -1, 7, 30, -1, 1, 1}},
       {kToday - 1, kTrue, MsgAnswer::Yes, false, {0, 0, -1, 7, 30, -1, 1, 1}},
+      {kToday + 1, kFalse, MsgAnswer::Yes, true, {100, 42, 0, 0, 0, 0, 0, 0}},  // a clock set back
       {kToday + 0.5, kFalse, MsgAnswer::Yes, false, {0, 0, 0, 0, 0, 0, 0, 0}},
       {kToday, kFalse, MsgAnswer::Yes, true, {100, 42, 0, 0, 0, 0, 0, 0}},
       {kToday, 1, MsgAnswer::Yes, true, {100, 42, 1, 0, 0, 1, 0, 0}},  // 1 is kept, not true
@@ -112,18 +113,63 @@ TEST_F(MainWindow, SavesEachChangeOnTheNextTickOnceTheLoadStepIsDone) {
   std::filesystem::remove(fake.dir / "Cnt.arm");
   tick(1, 0, 1, 1);  // nothing changed: nothing written
   EXPECT_FALSE(std::filesystem::exists(fake.dir / "Cnt.arm"));
-  // A failing save is reported once, until one succeeds again.
-  for (bool fail : {true, true, false, true}) {
+  // A failing save is reported once and tried again on every tick, with or
+  // without a new count, until it succeeds; a later failure is reported again.
+  std::string reports;
+  for (const bool fail : {true, true, true, false, true}) {
     fake.failFlush = fail;
-    main().click(Main::cmdCount);
+    if (fail) main().click(Main::cmdCount);
     fake.tickAt(fake::addSeconds(fake.clock, 1));
+    const std::string shown = boxes();
+    reports += shown.empty() ? "-" : shown == flushFailed("Cnt.arm") ? "!" : shown;
   }
-  EXPECT_EQ(boxes(), flushFailed("Cnt.arm") + flushFailed("Cnt.arm"));
+  EXPECT_EQ(reports, "!---!");
   fake.failFlush = false;
   state().goal = 10;
   window->sessionEnding();
   EXPECT_EQ(storedRecord(), (DayRecord{kToday + 1, 9, 10, kFalse, 0, 0, kTrue}));
   EXPECT_EQ(boxes(), "");
+}
+
+TEST_F(MainWindow, StepsFromTheCommandLineAreClicksMadeWhenNoModalWindowIsOpen) {
+  // During the restore question, and in the dialog, whose OK comes first:
+  // kept in order through the ticks meanwhile, and made at the first tick
+  // after the window closed.
+  const auto steps = [&](std::initializer_list<Command> list) {
+    for (const Command c : list) {
+      const int answer = window->commandReceived(c);
+      EXPECT_EQ(answer, state().count);
+    }
+  };
+  fake.whileBoxShown = [&](const std::string&) {
+    steps({Command::Count, Command::Count});
+    tick(9, 37, 0);
+  };
+  openAt(at(9, 37, 0), DayRecord{kToday, 7, 0, kFalse, 0, 0, kFalse});
+  fake.whileBoxShown = nullptr;
+  EXPECT_EQ(state().count, 7);
+  tick(9, 37, 1);
+  EXPECT_EQ(shown(), "9|9件|9件");
+  settings([&](FakeForm& d) {
+    steps({Command::Uncount, Command::Count, Command::Count});
+    tick(9, 37, 2);
+    d.setText(Set::txtCnt, "0");
+    d.click(Set::cmdReg);
+  });
+  tick(9, 37, 3);
+  EXPECT_EQ(storedRecord().count, 2);
+  steps({Command::Status, Command::Show, Command::Uncount});  // at once
+  EXPECT_EQ(shown(), "1|1件|1件");
+  state().count = 32767;
+  steps({Command::Count});  // reported as a click's overflow is
+  EXPECT_EQ(boxes(), "- Tallimo: " + overflowError().description() + "\n");
+  // Once the close has written the record a step is refused, not lost unseen.
+  fake.whileBoxShown = [&](const std::string&) {
+    EXPECT_EQ(window->commandReceived(Command::Uncount), -1);
+  };
+  window->closeRequested();
+  tick(9, 37, 4);
+  EXPECT_EQ(state().count, 32767);
 }
 
 }  // namespace

@@ -53,16 +53,18 @@ TEST_F(Alarm, PlaysAFreshReadOfTheChimeBeforeItsMessage) {
   fake.whileBoxShown = [&](const std::string&) { playedAtBox = fake.played.size(); };
   const auto chime = fake.dir / "Chimes.wav";
   // None (an empty one is made), a file, one of 8 MiB, and a larger one that
-  // is reported instead of being read.
+  // is reported from its length, without a byte of it read.
   const std::uintmax_t sizes[] = {0, 4, 8 << 20, (8 << 20) + 1};
   for (int day = 1; const std::uintmax_t size : sizes) {
     if (day > 1) fake.writeFile("Chimes.wav", "RIFF"), fs::resize_file(chime, size);
+    const std::uint64_t readBefore = fake.bytesRead;
     tick(12, 0, 0, day++);
     EXPECT_EQ(fs::file_size(chime), size);
     if (size > (8 << 20)) {
       EXPECT_EQ(boxes(), "- Tallimo: ファイル \"" + chime.string() +
                              "\" は大きすぎます（8 MB まで）。\n" + kAlarm);
       EXPECT_EQ(fake.played.size(), 3u);
+      EXPECT_EQ(fake.bytesRead, readBefore);
       continue;
     }
     EXPECT_EQ(boxes(), kAlarm);
@@ -96,6 +98,7 @@ TEST_F(Report, Examples) {
       {at(22, 30, 0), 5, "wait @23 +1 @25 23:0:0", {{22, 23, 5}, {23, 0, 1}, {0, 1, 1}}},
       {at(11, 30, 0), 0, "+1 15:0:0 11:59:59 13:0:0 16:0:0", {{11, 15, 1}, {15, 16, 0}}},
       {at(10, 0, 0), 0, "10:0:0 +1 @11", {{10, 11, 1}}},  // started on the full hour
+      {at(23, 30, 0), 0, "23:59:59 +1 24:0:1", {{23, 0, 1}}},  // second 0 of midnight missed
       // Only second 0 of minute 0 reports, or the first tick after it when
       // the tick before came earlier while the report was on.
       {at(9, 5, 0), 0, "off 10:0:30 on 10:0:31 10:0:32 10:30:0 @11", {{9, 11, 0}}},

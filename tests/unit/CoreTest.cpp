@@ -3,8 +3,13 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <regex>
 #include <span>
+#include <sstream>
+#include <tuple>
+#include <vector>
 
+#include "core/Command.h"
 #include "core/DayRecord.h"
 #include "core/Errors.h"
 #include "core/InstanceName.h"
@@ -52,6 +57,46 @@ TEST(Errors, NumbersAndDescriptions) {
   };
   for (const auto& [error, text] : rows)
     EXPECT_EQ(std::to_string(error.number()) + " " + error.description(), text);
+}
+
+TEST(CommandLine, OneStepAStartHelpOrAClearComplaint) {
+  using enum Invocation::Kind;
+  const std::string tryHelp = "\nTry 'tallimo --help' for more information.";
+  const struct {
+    std::vector<std::string_view> args;
+    Invocation::Kind kind;
+    Command command;
+    std::string message;
+  } rows[] = {
+      {{}, Run, Command::Show, ""},
+      {{"--count"}, Run, Command::Count, ""},
+      {{"--uncount"}, Run, Command::Uncount, ""},
+      {{"--status"}, Run, Command::Status, ""},
+      {{"--count", "--help"}, Help, Command::Show, ""},
+      {{"--version", "x"}, Version, Command::Show, ""},
+      {{"--bogus", "--help"}, Bad, Command::Show, "unrecognized option '--bogus'"},
+      {{"7"}, Bad, Command::Show, "unexpected argument '7'"},
+      {{"--count", "--count"},
+       Bad,
+       Command::Show,
+       "only one of --count, --uncount and --status may be given"},
+  };
+  for (const auto& r : rows) {
+    const Invocation got = parseArguments(r.args);
+    const std::string said = r.message.empty() ? "" : "tallimo: " + r.message + tryHelp;
+    EXPECT_EQ(std::tie(got.kind, got.command, got.message), std::tie(r.kind, r.command, said));
+  }
+  // Five paragraphs of lines that fit a terminal; every option begins a line.
+  const std::string help = helpText();
+  EXPECT_TRUE(help.starts_with("Usage: tallimo [OPTION]\n") && help.ends_with(".\n"));
+  std::istringstream lines(help);
+  for (std::string line; std::getline(lines, line);) EXPECT_LT(line.size(), 80u) << line;
+  for (const char* option : {"--count", "--uncount", "--status", "--help", "--version"})
+    EXPECT_NE(help.find("\n  " + std::string(option) + " "), std::string::npos) << option;
+  int paragraphs = 1;
+  for (std::size_t at = 0; (at = help.find("\n\n", at)) != std::string::npos; ++at) ++paragraphs;
+  EXPECT_EQ(paragraphs, 5);
+  EXPECT_TRUE(std::regex_match(versionText(), std::regex("tallimo \\d+\\.\\d+\\.\\d+\n")));
 }
 
 TEST(InstanceName, IsTheFnv1aHashOfTheFolder) {

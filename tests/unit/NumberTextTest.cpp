@@ -39,13 +39,14 @@ TEST(ParseInt16, Table) {
       {"\xD9\xA3", Type, 0},
   };
   // Found in use: junk after too many digits; broken UTF-8 (a bad lead byte,
-  // a stray continuation byte, a full-width digit cut short with its last
-  // byte still in memory, lead bytes that announce the wrong length); and
-  // overlong forms of digits and blanks.
+  // a stray continuation byte, a character cut at the end, a full-width digit cut short with its
+  // last byte still in memory, lead bytes that announce the wrong length); and overlong forms of
+  // digits and blanks.
   const Row found[] = {
       {"999999x", Type, 0},
       {"\xFF", Type, 0},
       {"1\x80", Type, 0},
+      {"1\xCF", Type, 0},
       {std::string_view("１２", 5), Type, 0},
       {"\xCF\xBC\x90", Type, 0},
       {"\xF0\x80\x8F\xBC\x90", Type, 0},

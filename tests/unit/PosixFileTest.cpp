@@ -1,0 +1,57 @@
+// Files as the program meets them on a real system: a full disk, and a record
+// that the user may read but not write.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include "core/Errors.h"
+#include "platform/posix/PosixSystem.h"
+
+namespace tallimo::posix {
+namespace {
+
+std::string failure(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const AppError& e) {
+    return std::to_string(e.number()) + " " + e.description();
+  }
+  return "no failure";
+}
+
+TEST(PosixFile, FailuresCarryTheRunTimeNumberAndTheSystemsReason) {
+  const std::array<std::byte, 20> record{};
+  EXPECT_EQ(failure([&] { openFile("/dev/full")->write(0, record); }),
+            "61 ファイル \"/dev/full\" に書き込めません。ディスクの空き容量が不足しています。");
+
+  // A read-only record opens all the same: it is read, and only writing fails.
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("tallimo-ro-" + std::to_string(getpid()));
+  const auto path = dir / "Cnt.arm";
+  std::filesystem::create_directory(dir);
+  std::ofstream(path) << "12345";
+  ASSERT_EQ(chmod(dir.c_str(), 0755) | chmod(path.c_str(), 0444), 0);
+  const auto asUser = [&] {
+    if (geteuid() == 0 && setuid(65534) != 0) return 2;  // root may write anything
+    std::array<std::byte, 8> bytes{};
+    const auto file = openFile(path);
+    const bool read = file->read(0, bytes) == 5 && bytes[4] == std::byte{'5'};
+    const std::string write = failure([&] { file->write(0, bytes); });
+    return read && write == "70 ファイル \"" + path.string() +
+                                "\" に書き込めません。アクセスが拒否されました。"
+               ? 0
+               : 1;
+  };
+  EXPECT_EXIT(std::exit(asUser()), testing::ExitedWithCode(0), "");
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace tallimo::posix
