@@ -8,7 +8,10 @@ Usage: python3 scripts/mutate.py [--file PART]... [--op OP]... [--limit N]
 Each worker copies the sources into build/mutate/wN/src, builds core_tests and
 logic_tests there (no Qt, -O1, ccache) and runs them against one mutant after
 another; the checkout itself is never touched. A mutant that does not build is
-left out of the score; a test run that fails, crashes or hangs kills it.
+left out of the score; a test run that fails, crashes or hangs kills it. The
+build has UndefinedBehaviorSanitizer and the standard library's assertions on:
+undefined behaviour is no equivalent, and a mutant that shifts or indexes out
+of bounds in a test dies there.
 Mutants listed in scripts/mutate-equivalent.txt change nothing observable and
 are neither run nor counted. Survivors are printed as file:line, the line
 before and after, and the mutant's id; the score comes last.
@@ -328,7 +331,7 @@ class Worker:
     def __init__(self, n, timeout, stop):
         self.dir = WORK / f"w{n}"
         self.src = self.dir / "src"
-        self.build = self.dir / "build"
+        self.build = self.dir / "build-ub"
         self.tmp = self.dir / "tmp"
         self.timeout = timeout
         self.stop = stop
@@ -359,7 +362,8 @@ class Worker:
         if (self.build / "build.ninja").exists():
             return True
         return self.run(["cmake", "-S", str(self.src), "-B", str(self.build), "-G", "Ninja",
-                         "-DCMAKE_BUILD_TYPE=None", "-DCMAKE_CXX_FLAGS=-O1 -g0",
+                         "-DCMAKE_BUILD_TYPE=None", "-DCMAKE_CXX_FLAGS=-O1 -g0 -D_GLIBCXX_ASSERTIONS "
+                         "-fsanitize=undefined -fno-sanitize-recover=undefined",
                          "-DTALLIMO_QT=OFF"], None) == 0
 
     def run(self, cmd, timeout):

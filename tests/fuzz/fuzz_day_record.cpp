@@ -1,8 +1,9 @@
 // The record decoder and the load step over any file of 0 to 64 bytes, with
-// the restore question answered from the input; then the close writes the
-// record back over the first 20 bytes and leaves the rest of the file alone.
-// What the load step makes of each field is the logic tests' business.
+// the restore question answered from the input: what each field becomes, then
+// the close writes the record back over the first 20 bytes and leaves the rest
+// of the file alone.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fake.answers = {data[0] & 1 ? MsgAnswer::Yes : MsgAnswer::No};
   frmMain window(fake);
   window.open();
+  // Asked only for a record of a whole day, today or later; counts come back on Yes.
+  const DayRecord in = decodeDayRecord(std::as_bytes(std::span(file)));
+  const CounterState& s = mdlPub::state;
+  const bool asked = !fake.boxes.empty(), alarm = in.alarmOn == kTrue;
+  CHECK(asked ==
+        (std::isfinite(in.savedOn) && in.savedOn == std::trunc(in.savedOn) && in.savedOn >= today));
+  const bool back = asked && (data[0] & 1);
+  CHECK(s.count == (back ? in.count : 0) && s.goal == (back ? in.goal : 0));
+  CHECK(s.alarmOn == in.alarmOn && s.lapOn == in.lapOn);
+  CHECK(s.alarmHour == (alarm ? in.alarmHour : 0) && s.alarmMinute == (alarm ? in.alarmMinute : 0));
+  const auto& timers = fake.forms.front()->controls;
+  CHECK(timers[frmMain::tmrAlarm].enabled == alarm &&
+        timers[frmMain::tmrLap].enabled == (in.lapOn == kTrue));
   window.closeRequested();
   const std::string after = fake.file("Cnt.arm");
   const auto written =

@@ -27,6 +27,14 @@ check "the program is a plain executable in lib/tallimo" test -x "$lib/tallimo" 
 check "bin/tallimo links to ../lib/tallimo/tallimo" test "$(readlink "$prefix/bin/tallimo")" = ../lib/tallimo/tallimo
 check "no Cnt.arm comes with an install" test ! -e "$lib/Cnt.arm"
 check "the chime is ours" cmp -s "$build/desktop/Chimes.wav" "$lib/Chimes.wav"
+# A chime one hears: 16-bit mono, a second or so, loud at its start, silent at its end.
+check "the chime is a sound" python3 - "$lib/Chimes.wav" <<'PY'
+import array, sys, wave
+w = wave.open(sys.argv[1])
+tenth, s = w.getframerate() // 10, array.array("h", w.readframes(w.getnframes()))
+assert (w.getnchannels(), w.getsampwidth()) == (1, 2) and 5 <= len(s) / tenth <= 30, w.getparams()
+assert max(map(abs, s[:tenth])) > 8000 and max(map(abs, s[-10:])) < 100, "no strike at the start, or no silence at the end"
+PY
 for size in 16 22 24 32 48 64 128 256; do
   png="$prefix/share/icons/hicolor/${size}x${size}/apps/tallimo.png"
   check "a ${size}x${size} icon" test "$(identify -format %wx%h "$png")" = "${size}x${size}"

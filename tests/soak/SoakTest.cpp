@@ -17,16 +17,23 @@ using Soak = LogicTest;
 const bool kInMemory =
     std::filesystem::is_directory("/dev/shm") && !setenv("TMPDIR", "/dev/shm", 0);
 
-// The alarm and the report texts are the logic tests' business: here only how
-// many come, the record saved on every tick and the heap that stays put.
+// Every alarm at its minute, every hour reported with what was counted in it,
+// the record saved on every tick and a heap that stays put.
 TEST_F(Soak, DaysOfTicksInputAndRestarts) {
   const char* env = std::getenv("TALLIMO_SOAK_DAYS");
   const int days = env ? std::atoi(env) : 2;
   std::mt19937 rng(20261206);  // the engine's sequence is fixed by the standard
   auto chance = [&](unsigned n) { return rng() % n == 0; };
-  int alarms = 0, reports = 0;
+  int alarms = 0, reports = 0, base = 0;  // the count at the last report
   fake.whileBoxShown = [&](const std::string& box) {
-    alarms += box.starts_with("i アラーム:"), reports += box.starts_with("i ラップ件数:");
+    const int hour = fake.clock.hour;
+    if (box.starts_with("i アラーム:")) alarms += hour == 6 && fake.clock.minute == 45;
+    if (!box.starts_with("i ラップ件数:")) return;
+    ++reports;
+    EXPECT_EQ(box, "i ラップ件数: " + std::to_string((hour + 23) % 24) + "時から" +
+                       std::to_string(hour) + "時までの件数は" +
+                       std::to_string(state().count - std::exchange(base, state().count)) +
+                       "件でした");
   };
   const LocalTime start = at(0, 0, 30);
   openAt(start, DayRecord{kToday - 1, 0, 0, kTrue, 6, 45, kTrue});
@@ -54,6 +61,7 @@ TEST_F(Soak, DaysOfTicksInputAndRestarts) {
       const std::int16_t count = state().count;
       openAt(now, storedRecord());
       EXPECT_EQ(state().count, count);
+      base = 0;
       restartAt += 86400 + static_cast<std::int64_t>(rng() % 7200) - 3600;
     }
     fake.tickAt(now);
