@@ -111,7 +111,7 @@ class FakePlatform final : public Platform {
   std::function<void(FakeForm&)> whileModal;
   bool failFlush = false;
   std::uint64_t bytesRead = 0;  // by the program, from every file
-  int modalDepth = 0;  // while whileModal or whileBoxShown runs
+  int modalDepth = 0;           // while whileModal or whileBoxShown runs
   std::vector<std::vector<std::byte>> played;
   std::vector<FakeForm*> forms;  // live forms, the main window first
 };
