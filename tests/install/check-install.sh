@@ -44,6 +44,7 @@ desktop="$prefix/share/applications/tallimo.desktop"
 check "desktop-file-validate" desktop-file-validate "$desktop"
 check "Exec names the launcher" grep -qxF "Exec=\"$prefix/bin/tallimo\"" "$desktop"
 check "Icon names the icon" grep -qx Icon=tallimo "$desktop"
+check "actions that count and uncount" test "$(grep -cxF -e "Exec=\"$prefix/bin/tallimo\" --count" -e "Exec=\"$prefix/bin/tallimo\" --uncount" "$desktop")" = 2
 check "appstreamcli validate-tree" appstreamcli validate-tree --no-net "$prefix"
 
 # Through its launcher it keeps the record beside the file the link leads to.
