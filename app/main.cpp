@@ -1,12 +1,20 @@
+// The Linux program. Commands for a window already running are handed over
+// here without Qt; only a start that opens a window loads the window module.
+#include <dlfcn.h>
+
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <vector>
 
-#include "frmMain/frmMain.h"
-#include "platform/ErrorReport.h"
-#include "platform/qt/QtPlatform.h"
+#include "app/Window.h"
+#include "platform/posix/PosixSystem.h"
 
 namespace {
+
+using tallimo::Command;
+using tallimo::Invocation;
+using Outcome = tallimo::posix::SingleInstance::Outcome;
 
 // 0 when everything printed reached its destination.
 int printed(std::FILE* stream, const std::string& text) {
@@ -14,11 +22,14 @@ int printed(std::FILE* stream, const std::string& text) {
   return std::fflush(stream) == 0 && !std::ferror(stream) ? 0 : 1;
 }
 
+int fail(const std::string& line) {
+  printed(stderr, "tallimo: " + line + "\n");
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  using tallimo::Command;
-  using tallimo::Invocation;
   const std::vector<std::string_view> args(argv + 1, argv + argc);
   const Invocation call = tallimo::parseArguments(args);
   switch (call.kind) {
@@ -33,12 +44,27 @@ int main(int argc, char** argv) {
       break;
   }
 
-  int status = 0;
-  auto platform = tallimo::qt::createPlatform(argc, argv, call.command, status);
-  if (!platform) return status;
-  tallimo::frmMain window(*platform);
-  tallimo::fatalOnError(*platform, [&] { window.open(); });
-  // A shortcut pressed before Tallimo was running still counts.
-  if (call.command != Command::Show) window.commandReceived(call.command);
-  return platform->run(window.form());
+  const auto folder = tallimo::posix::executableDirectory();
+  auto claim = tallimo::posix::SingleInstance::claimOrSend(folder, call.command,
+                                                           call.command != Command::Status);
+  switch (claim.outcome) {
+    case Outcome::Claimed:
+      break;
+    case Outcome::Answered:
+      if (claim.reply.empty() && call.command != Command::Show)
+        return fail("the window running from " + folder.string() + " is closing");
+      return call.command == Command::Status ? printed(stdout, claim.reply + "\n") : 0;
+    case Outcome::NotRunning:
+      return fail("no Tallimo window is running from " + folder.string());
+    case Outcome::NoAnswer:
+    case Outcome::Refused:
+      return fail(claim.message);
+  }
+
+  const std::string module = (folder / kWindowModule).string();
+  void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+  const auto run =
+      handle ? reinterpret_cast<RunWindow>(::dlsym(handle, "tallimo_run_window")) : nullptr;
+  if (!run) return fail(std::string("cannot load the window: ") + ::dlerror());
+  return run(&argc, argv, claim.instance.release(), call.command);
 }

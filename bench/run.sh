@@ -37,7 +37,7 @@ bash scripts/install-deps.sh >/dev/null
 build=build/bench
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLIMO_BENCH=ON \
   -DTALLIMO_TESTS=OFF >/dev/null
-cmake --build "$build" --target tallimo tallimo_baseline tallimo_xprobe -j 2 >/dev/null
+cmake --build "$build" --target tallimo tallimo_window tallimo_baseline tallimo_xprobe -j 2 >/dev/null
 probe="$PWD/$build/bench/tallimo_xprobe"
 
 die() {
@@ -80,7 +80,7 @@ sleep 1 # openbox answers before it manages new windows
 # Each program from a folder of its own, as installed: Tallimo keeps its
 # record beside its executable.
 mkdir "$work/tallimo" "$work/baseline"
-cp "$build/tallimo" "$work/tallimo/tallimo"
+cp "$build/tallimo" "$build/tallimo-window.so" "$work/tallimo/"
 cp "$build/bench/tallimo_baseline" "$work/baseline/baseline"
 
 yesterdays_record() { # count 0, goal 0, alarm on at 25:00, hourly report on

@@ -1,6 +1,7 @@
 # Installing Tallimo for one user on a freedesktop (Linux, BSD) desktop.
 #
 #   <prefix>/lib/tallimo/tallimo       the program; Cnt.arm and Chimes.wav live beside it
+#   <prefix>/lib/tallimo/tallimo-window.so  its window, loaded when it opens one
 #   <prefix>/lib/tallimo/Chimes.wav    our chime, unless the user already has one there
 #   <prefix>/bin/tallimo               launcher: a link to ../lib/tallimo/tallimo
 #   <prefix>/share/applications/tallimo.desktop
@@ -79,7 +80,9 @@ configure_file("${PROJECT_SOURCE_DIR}/app/tallimo.metainfo.xml.in"
 
 # ---- install rules ----------------------------------------------------------------
 
-install(TARGETS tallimo RUNTIME DESTINATION "${TALLIMO_PROGRAM_DIR}" COMPONENT tallimo)
+install(TARGETS tallimo tallimo_window
+        RUNTIME DESTINATION "${TALLIMO_PROGRAM_DIR}" COMPONENT tallimo
+        LIBRARY DESTINATION "${TALLIMO_PROGRAM_DIR}" COMPONENT tallimo)
 
 # The launcher is a relative link, made here and installed as a link (install()
 # cannot rename it, hence a folder of its own).

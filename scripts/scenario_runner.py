@@ -140,6 +140,9 @@ class Scenario:
         if not os.path.exists(self.exe):
             os.makedirs(self.dir)
             shutil.copy2(BIN, self.exe)
+            module = os.path.join(os.path.dirname(BIN), "tallimo-window.so")  # the Linux window
+            if os.path.exists(module):
+                shutil.copy2(module, self.dir)
 
     def v_sh(self, command, undo=None):  # in the program's folder; `undo` when the scenario ends
         subprocess.run(command, shell=True, cwd=self.dir, env=self.x.env, check=True, **QUIET)

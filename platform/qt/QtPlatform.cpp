@@ -328,34 +328,10 @@ void startupMessages(QtMsgType type, const QMessageLogContext& context, const QS
 
 }  // namespace
 
-std::unique_ptr<Platform> createPlatform(int& argc, char** argv, Command command, int& status) {
+std::unique_ptr<Platform> createPlatform(int& argc, char** argv,
+                                         std::unique_ptr<posix::SingleInstance> claim,
+                                         int& status) {
   status = 1;
-  // Before anything of Qt: a command for a running window needs no display.
-  const auto folder = posix::executableDirectory();
-  auto claim = posix::SingleInstance::claimOrSend(folder, command, command != Command::Status);
-  using Outcome = posix::SingleInstance::Outcome;
-  switch (claim.outcome) {
-    case Outcome::Claimed:
-      break;
-    case Outcome::Answered:
-      if (claim.reply.empty() && command != Command::Show) {
-        std::fprintf(stderr, "tallimo: the window running from %s is closing\n", folder.c_str());
-        return nullptr;
-      }
-      if (command == Command::Status) {
-        std::printf("%s\n", claim.reply.c_str());
-        if (std::fflush(stdout) != 0) return nullptr;
-      }
-      status = 0;
-      return nullptr;
-    case Outcome::NotRunning:
-      std::fprintf(stderr, "tallimo: no Tallimo window is running from %s\n", folder.c_str());
-      return nullptr;
-    case Outcome::NoAnswer:
-    case Outcome::Refused:
-      std::fprintf(stderr, "tallimo: %s\n", claim.message.c_str());
-      return nullptr;
-  }
   if (!isSet("QT_QPA_PLATFORM")) {
     if (isSet("DISPLAY")) {
       // Through XWayland too: only X11 lets the window sit at the corner and
@@ -373,8 +349,8 @@ std::unique_ptr<Platform> createPlatform(int& argc, char** argv, Command command
   }
   initResources();
   const QtMessageHandler previous = qInstallMessageHandler(startupMessages);
-  startingClaim = claim.instance.get();
-  auto platform = std::make_unique<QtPlatform>(argc, argv, std::move(claim.instance));
+  startingClaim = claim.get();
+  auto platform = std::make_unique<QtPlatform>(argc, argv, std::move(claim));
   startingClaim = nullptr;
   qInstallMessageHandler(previous);
   return platform;
