@@ -43,8 +43,6 @@ ROWS = dict(
     restore_yes=f"LW: rec {SAVED}; start {NOW}; box RESTORE; shot question; second link; keys Escape;"
     f"close; sync; keys y; gone; main; keys Return; expect count=8 goal=9; {CLOSE};"
     f"expect {SAVED} count=8",
-    another_day_keeps_the_tail=f"LW: rec {SAVED} saved=T-1 tail=10; start {NOW}; main; click COUNT;"
-    f"expect count=1; {CLOSE}; size Cnt.arm 30; expect {SAVED} count=1 goal=0",
     # The spoilt file can only come back through a save at the end of the session.
     **{
         f"signal_{sig}": f"L: rec {SAVED} saved=T-3; start {NOW}; main; click COUNT LABEL;"
