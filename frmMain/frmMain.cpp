@@ -173,12 +173,18 @@ void frmMain::countDown() {
 int frmMain::commandReceived(Command command) {
   if (command == Command::Count || command == Command::Uncount) {
     if (closing_) return -1;
-    if (loaded_ && !platform_.modalOpen())
+    if (canStepNow())
       applyStep(command);
     else
       pendingSteps_.push_back(command);
   }
   return state.count;
+}
+
+// Not before the load step has brought the record in, nor under a modal
+// window, whose end (the dialog's OK) may set the count.
+bool frmMain::canStepNow() const {
+  return loaded_ && !platform_.modalOpen();
 }
 
 void frmMain::applyStep(Command command) {
@@ -210,7 +216,7 @@ void frmMain::timerTick(ControlId id) {
 void frmMain::clockTick() {
   const LocalTime now = platform_.now();
   form_->setCaption(formatHourMinute(now));
-  if (!pendingSteps_.empty() && loaded_ && !platform_.modalOpen())
+  if (!pendingSteps_.empty() && canStepNow())
     for (const Command step : std::exchange(pendingSteps_, {})) applyStep(step);
   saveIfChanged(now);
 }

@@ -40,6 +40,7 @@ class frmMain final : public FormEvents {
   void load();
   void countUp();
   void countDown();
+  bool canStepNow() const;
   void applyStep(Command);
   void clockTick();
   void alarmTick();

@@ -192,8 +192,6 @@ std::unique_ptr<BinaryFile> Win32Platform::openFile(const std::filesystem::path&
 
 LRESULT Win32Platform::commandReceived(Command command) {
   if (!main_) return kClosing;
-  // Its record is written as it closes: a step now would be lost.
-  if (main_->closed() && command != Command::Status) return kClosing;
   int count = 0;
   fatalOnError(*this, [&] { count = main_->events().commandReceived(command); });
   return count < 0 ? kClosing : count;
