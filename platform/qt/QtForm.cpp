@@ -346,11 +346,13 @@ void QtForm::bringForward() {
 void QtForm::showModal(Form& owner) {
   auto* dialog = qobject_cast<QDialog*>(window_);
   if (!dialog) return;
-  dialog->setParent(static_cast<QtForm&>(owner).window(), dialog->windowFlags());
+  QWidget* ownerWindow = static_cast<QtForm&>(owner).window();
+  // Taken before the dialog's own first control is given the focus.
+  const QPointer<QWidget> had = focusBeforeModal(ownerWindow);
+  dialog->setParent(ownerWindow, dialog->windowFlags());
   dialog->setWindowModality(Qt::ApplicationModal);
   markSkipTaskbar();
   focusFirst();
-  const QPointer<QWidget> had = focusBeforeModal(dialog->parentWidget());
   dialog->exec();
   restoreFocus(had);
 }
