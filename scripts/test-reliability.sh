@@ -3,7 +3,7 @@
 # UndefinedBehaviorSanitizer (system and fault-injection tests included), each
 # libFuzzer target for a minute, and a short soak of the real program.
 # About 12 minutes on two cores; FUZZ_SECONDS and SOAK_SECONDS shorten or
-# lengthen it. The long runs: scripts/fuzz.sh, scripts/soak-real.sh and
+# lengthen it. The long runs: scripts/fuzz.sh, scripts/run-soak.sh and
 # TALLIMO_SOAK_DAYS=31 build/asan/tests/soak/soak_tests.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -22,4 +22,4 @@ echo "== reliability: fuzzing, ${fuzz_seconds} s a target"
 bash scripts/fuzz.sh --seconds "$fuzz_seconds"
 
 echo "== reliability: the real program under input for ${soak_seconds} s"
-bash scripts/soak-real.sh --seconds "$soak_seconds"
+bash scripts/run-soak.sh --seconds "$soak_seconds"

@@ -1,12 +1,9 @@
-# What only the real program on a real X server shows, as rows of steps run by
-# scripts/scenario_runner.py (see there for the verbs). A row is "PLATFORMS: steps",
+# What only the real program on a real X server shows, as rows of steps: the verbs that
+# compare are in verbs.py, the others in scripts/xdesk.py. A row is "PLATFORMS: steps",
 # L the Linux binary, W tallimo.exe under Wine; "L:verb" is a step for one of them.
-import pathlib
-import sys
 import unittest
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "scripts"))
-from scenario_runner import suite
+from verbs import Scenario, xdesk
 
 NOW = "at=10:20:00"  # no alarm and no full hour in the next minutes
 SAVED = "saved=T count=7 goal=9 alarm=-1 hour=6 minute=30 lap=-1"
@@ -133,7 +130,7 @@ TREES = dict(
         ),
     ],
 )
-Rows = suite(ROWS, TREES)
+Rows = xdesk.suite(ROWS, TREES, Scenario)
 
 if __name__ == "__main__":
     unittest.main()

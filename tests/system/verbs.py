@@ -1,0 +1,133 @@
+# The verbs of the scenario rows that compare what the real program shows and leaves with what
+# it should; the desk under them (servers, input, finding windows) is scripts/xdesk.py.
+import os
+import pathlib
+import re
+import sys
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "scripts"))
+import xdesk  # noqa: E402
+from xdesk import poll, read  # noqa: E402
+
+
+class Scenario(xdesk.Session):
+    titles = dict(
+        SUMMARY="Tallimo\u3000……\u3000お疲れ様でした。",
+        RESTORE="Tallimo\u3000……\u3000復活！！",
+        SETTINGS="Tallimoの設定",
+        ERROR="Tallimo",
+        ALARM="アラーム",
+        LAP="ラップ件数",
+    )
+
+    # ---- files ------------------------------------------------------------------------------
+    def v_expect(self, *pairs):
+        want = self.values(pairs)
+        poll(
+            lambda: f"Cnt.arm to hold {want}; it holds {self.record()}",
+            lambda: (rec := self.record()) and all(rec[k] == v for k, v in want.items()),
+        )
+
+    def v_size(self, name, size):
+        data = read(self.path(name))
+        assert data is not None and len(data) == int(size), f"{name} holds {data!r}"
+
+    def v_chime(self):  # it reached SDL's disk audio driver, and its file stayed as it was
+        audio = os.path.join(self.root, "audio.raw")
+        poll("sound in the disk audio file", lambda: any(read(audio) or b""))
+        assert read(self.path("Chimes.wav")) == self.chime, "the chime file changed"
+
+    # ---- processes --------------------------------------------------------------------------
+    def v_exit(self, status):
+        assert self.proc.wait(30) == int(status), f"exit status {self.proc.returncode}"
+
+    def v_cmd(self, status, *opts):  # e.g. "cmd 0 --count"; its output for `said`
+        got = self.finish(*opts)
+        assert got == int(status), f"{opts}: exit status {got}, {self.said}"
+
+    def v_said(self, stream, pattern):  # the last cmd's stdout ("out") or stderr ("err") matches
+        said = self.said[stream]
+        assert re.search(pattern, said, re.M), f"{pattern!r} not in {stream}: {said!r}"
+
+    def v_mark(self):
+        self.marked = self.stamp()
+
+    def v_unchanged(self):
+        assert self.stamp() == self.marked, f"changed: {self.marked} -> {self.stamp()}"
+
+    def v_stderr(self, *texts):  # a number is the count of lines
+        err = read(self.proc.err).decode(errors="replace")
+        for text in texts:
+            assert (len(err.splitlines()) == int(text)) if text.isdigit() else text in err, err
+
+    def v_second(self, *opts):  # a start from a running window's folder ("link": through a link)
+        exe = self.exe
+        if "link" in opts:
+            os.symlink(self.dir, link := os.path.join(self.root, "link"))
+            exe = os.path.join(link, os.path.basename(self.exe))
+        before, second = self.stamp(), self.spawn(*(o for o in opts if o != "link"), exe=exe)
+        assert second.wait(30) == 0, f"the second start ended with {second.returncode}"
+        assert self.stamp() == before, f"the second start changed: {before} -> {self.stamp()}"
+        poll("the first window to come back", lambda: "_HIDDEN" not in self.prop("_NET_WM_STATE"))
+
+    # ---- windows ----------------------------------------------------------------------------
+    def v_title(self, title):
+        poll(lambda: f"the title {title}; it is {self.title()}", lambda: self.title() == title)
+
+    def v_ticked(self):  # the clock has ticked: the caption shows a time
+        ticked = lambda: re.match(r"\d\d:\d\d$", self.title())
+        poll(lambda: f"the first clock tick; the title is {self.title()}", ticked)
+
+    def v_prop(self, name, *values):
+        has = lambda: all(value in self.prop(name) for value in values)
+        poll(lambda: f"{values} in {self.prop(name)}", has)
+
+    def v_geom(self, *xywh):  # "-" for any
+        fits = lambda: all(want in ("-", str(got)) for want, got in zip(xywh, self.geometry()))
+        poll(lambda: f"the geometry {xywh}; it is {self.geometry()}", fits)
+
+    def v_strip(
+        self,
+    ):  # the own caption strip: light text on a dark strip, another from the last look
+        def shown():
+            pixels = self.pixels("40x12+4+3")
+            light = sorted(pixels)
+            bright = light[-1] > 200 and light[-1] - light[len(light) // 2] > 80
+            return pixels != getattr(self, "strip", None) and bright and pixels
+
+        self.strip = poll("light text on a dark strip, another than before", shown)
+
+    def v_movestrip(self):  # drags the caption strip until the window follows the pointer
+        def moved():
+            self.x.run("xdotool", "mousemove_relative", "4", "3")
+            return self.geometry()[0] > 20
+
+        self.mouse(["STRIP"], "mousedown", "1")
+        poll("the window to follow the pointer", moved)
+        self.x.run("xdotool", "mouseup", "1")
+
+    def v_keys(self, *keys, verb="key"):  # only into the window we look at: it has the focus
+        want = [str(self.win)] * 2  # ids are reused, so either alone may be stale
+        poll(lambda: f"window {self.win} to have the focus; it is on {self.focus()}",
+             lambda: self.focus() == want)  # fmt: skip
+        super().v_keys(*keys, verb=verb)
+
+    # ---- what a screen reader gets ----------------------------------------------------------
+    def v_tree(self, name):  # the accessible tree has a line holding each of trees[name]
+        def complete():
+            self.lines = self.tree()
+            return all(any(want in line for line in self.lines) for want in self.trees[name])
+
+        try:
+            poll(f"the accessible tree to hold {self.trees[name]}", complete)
+        finally:  # kept for reading
+            print(f"\n--- accessible tree {name} ---", *self.lines, sep="\n")
+            with open(os.path.join(xdesk.SHOTS, f"{self.name}.{name}.txt"), "w") as f:
+                print(*self.lines, sep="\n", file=f)
+
+    def v_spoken(self, text):  # the focused count button says `text`, and a notification shows it
+        said = {
+            ("accessible-description", "push button", "Tallimo!!", text, True),
+            ("showing", "notification", text),
+        }
+        poll(lambda: f"{said}; heard {self.heard}", lambda: self.atspi() and said <= self.heard)
