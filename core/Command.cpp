@@ -1,5 +1,7 @@
 #include "core/Command.h"
 
+#include "core/Errors.h"
+
 namespace tallimo {
 
 std::optional<Command> commandFromByte(char byte) noexcept {
@@ -12,6 +14,49 @@ std::optional<Command> commandFromByte(char byte) noexcept {
     default:
       return std::nullopt;
   }
+}
+
+std::uint32_t encodeReply(const StepReply& reply) noexcept {
+  return static_cast<std::uint32_t>(reply.kind) << 24 |
+         static_cast<std::uint32_t>(reply.error & 0xff) << 16 |
+         static_cast<std::uint16_t>(reply.count);
+}
+
+std::optional<StepReply> decodeReply(std::uint32_t word) noexcept {
+  StepReply reply;
+  reply.kind = static_cast<StepReply::Kind>(word >> 24);
+  reply.error = static_cast<int>(word >> 16 & 0xff);
+  reply.count = static_cast<std::int16_t>(word & 0xffff);
+  switch (reply.kind) {
+    case StepReply::Kind::Taken:
+    case StepReply::Kind::Kept:
+    case StepReply::Kind::Closing:
+      if (reply.error == 0) return reply;
+      return std::nullopt;
+    case StepReply::Kind::Refused:
+      if (reply.error != 0) return reply;
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+StepOutcome outcomeOf(Command command, const StepReply& reply, const std::string& folder) {
+  switch (reply.kind) {
+    case StepReply::Kind::Taken:
+    case StepReply::Kind::Kept:
+      if (command == Command::Status) return {0, std::to_string(reply.count) + "\n", {}};
+      return {};
+    case StepReply::Kind::Closing:
+      if (command == Command::Show) return {};
+      return {1, {}, "the window running from " + folder + " is closing"};
+    case StepReply::Kind::Refused:
+      // The window's own words for the one refusal there is.
+      return {1,
+              {},
+              reply.error == kErrOverflow ? overflowError().description()
+                                          : "error " + std::to_string(reply.error)};
+  }
+  return {1, {}, "unknown answer"};
 }
 
 Invocation parseArguments(std::span<const std::string_view> args) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -18,6 +19,35 @@ enum class Command : char {
 
 // The command a channel byte stands for; nothing for any other byte.
 std::optional<Command> commandFromByte(char byte) noexcept;
+
+// What the running window answers a step. It answers before it acts, and acts
+// only once the answer has reached a sender still waiting for it, so that the
+// sender's exit status is the truth.
+struct StepReply {
+  enum class Kind : std::uint8_t {
+    Taken = 'T',    // done as the answer goes out
+    Kept = 'K',     // held behind a modal window, done when it closes or at any end
+    Closing = 'X',  // the window is closing and will take no more steps
+    Refused = 'R',  // cannot be done: `error` says why
+  };
+  Kind kind = Kind::Taken;
+  std::int16_t count = 0;  // the count the window shows once the step is done
+  int error = 0;           // with Refused: the error number
+
+  bool operator==(const StepReply&) const = default;
+};
+
+// One 32-bit word on every channel: kind, error number, count.
+std::uint32_t encodeReply(const StepReply&) noexcept;
+std::optional<StepReply> decodeReply(std::uint32_t word) noexcept;
+
+// What a start that handed `command` over prints and returns for `reply`.
+struct StepOutcome {
+  int status = 0;
+  std::string out;  // for stdout, with its newline
+  std::string err;  // for stderr after "tallimo: ", without the newline
+};
+StepOutcome outcomeOf(Command command, const StepReply& reply, const std::string& folder);
 
 struct Invocation {
   enum Kind { Run, Help, Version, Bad } kind = Run;

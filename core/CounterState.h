@@ -25,6 +25,8 @@ struct CounterState {
   std::int32_t lapDay = 0;   // day number of lapHour, so periods carry on past midnight
 };
 
+inline constexpr std::int16_t kMaxCount = 32767;
+
 // Adds one; at 32767 throws the overflow error and leaves the count as it is.
 void countUp(CounterState& s);
 // Takes one away, never going below zero (a negative count becomes zero).

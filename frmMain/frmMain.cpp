@@ -170,15 +170,62 @@ void frmMain::countDown() {
   showCount();
 }
 
-int frmMain::commandReceived(Command command) {
-  if (command == Command::Count || command == Command::Uncount) {
-    if (closing_) return -1;
-    if (canStepNow())
+StepReply frmMain::answerStep(Command command) {
+  StepReply reply{.count = countAfterKeptSteps()};
+  if (command != Command::Count && command != Command::Uncount) return reply;
+  if (closing_) return {.kind = StepReply::Kind::Closing, .count = reply.count};
+  if (command == Command::Count && reply.count == kMaxCount)
+    return {.kind = StepReply::Kind::Refused, .count = reply.count, .error = kErrOverflow};
+  reply.kind = canStepNow() ? StepReply::Kind::Taken : StepReply::Kind::Kept;
+  CounterState after = state;
+  after.count = reply.count;
+  command == Command::Count ? tallimo::countUp(after) : tallimo::countDown(after);
+  reply.count = after.count;
+  return reply;
+}
+
+void frmMain::takeStep(Command command, const StepReply& reply) {
+  if (command != Command::Count && command != Command::Uncount) return;
+  switch (reply.kind) {
+    case StepReply::Kind::Taken:
       applyStep(command);
-    else
-      pendingSteps_.push_back(command);
+      break;
+    case StepReply::Kind::Kept:
+      keptSteps_.push_back(command);
+      break;
+    case StepReply::Kind::Refused:
+      // The window says it as it does for a click; not over a modal window.
+      if (canStepNow()) applyStep(command);
+      break;
+    case StepReply::Kind::Closing:
+      break;
   }
-  return state.count;
+}
+
+// The count once the kept steps are done: what `--status` answers.
+std::int16_t frmMain::countAfterKeptSteps() const {
+  CounterState after = state;
+  for (const Command step : keptSteps_) {
+    if (step == Command::Uncount)
+      tallimo::countDown(after);
+    else if (after.count < kMaxCount)
+      tallimo::countUp(after);
+  }
+  return after.count;
+}
+
+// Kept steps are clicks made once the modal window has closed. At an end they
+// are done before the record is written, without a box: no one would see it.
+void frmMain::applyKeptSteps(bool quietly) {
+  for (const Command step : std::exchange(keptSteps_, {})) {
+    if (!quietly)
+      applyStep(step);
+    else if (step == Command::Uncount)
+      tallimo::countDown(state);
+    else if (state.count < kMaxCount)
+      tallimo::countUp(state);
+  }
+  if (quietly && loaded_) showCount();
 }
 
 // Not before the load step has brought the record in, nor under a modal
@@ -216,8 +263,7 @@ void frmMain::timerTick(ControlId id) {
 void frmMain::clockTick() {
   const LocalTime now = platform_.now();
   form_->setCaption(formatHourMinute(now));
-  if (!pendingSteps_.empty() && canStepNow())
-    for (const Command step : std::exchange(pendingSteps_, {})) applyStep(step);
+  if (!keptSteps_.empty() && canStepNow()) applyKeptSteps(false);
   saveIfChanged(now);
 }
 
@@ -277,6 +323,7 @@ void frmMain::lapTick() {
 
 void frmMain::closeRequested() {
   closing_ = true;
+  applyKeptSteps(true);
   reportErrors(platform_, [&] {
     record_ = recordFromState(state, dayNumber(platform_.now()));
     writeDayRecord(platform_, encodeDayRecord(record_));
@@ -292,6 +339,7 @@ void frmMain::closeRequested() {
 
 void frmMain::sessionEnding() {
   if (!loaded_) return;
+  applyKeptSteps(true);
   writeDayRecord(platform_, encodeDayRecord(recordFromState(state, dayNumber(platform_.now()))));
 }
 

@@ -34,14 +34,17 @@ class frmMain final : public FormEvents {
   void timerTick(ControlId) override;
   void closeRequested() override;
   void sessionEnding() override;
-  int commandReceived(Command) override;
+  StepReply answerStep(Command) override;
+  void takeStep(Command, const StepReply&) override;
 
  private:
   void load();
   void countUp();
   void countDown();
   bool canStepNow() const;
+  std::int16_t countAfterKeptSteps() const;
   void applyStep(Command);
+  void applyKeptSteps(bool quietly);
   void clockTick();
   void alarmTick();
   void lapTick();
@@ -61,7 +64,7 @@ class frmMain final : public FormEvents {
 
   // Steps from the command line that arrived while a modal window was open:
   // they count as clicks made after it closes.
-  std::vector<Command> pendingSteps_;
+  std::vector<Command> keptSteps_;
   // Set once the close has written the record: a later step would be lost.
   bool closing_ = false;
 

@@ -83,10 +83,13 @@ class FormEvents {
   virtual void timerTick(ControlId) {}
   virtual void closeRequested() {}  // the user closed the form; the form then goes away
   virtual void sessionEnding() {}   // termination request or logout: save, no questions
-  // A step handed over by a start from the command line (Count, Uncount or
-  // Status; the backend handles Show itself). Returns the count to answer
-  // with, or -1 for a step that comes too late: the window is closing.
-  virtual int commandReceived(Command) { return 0; }
+  // A step handed over by a start from the command line (the backend brings
+  // the window forward for Show itself). `answerStep` says what the window
+  // will do and changes nothing, and opens no window; `takeStep` does it, and
+  // the backend calls it only once the answer has reached a sender that still
+  // waits for it: a sender that gave up must find the step never done.
+  virtual StepReply answerStep(Command) { return {}; }
+  virtual void takeStep(Command, const StepReply&) {}
 
  protected:
   ~FormEvents() = default;

@@ -131,45 +131,58 @@ TEST_F(MainWindow, SavesEachChangeOnTheNextTickOnceTheLoadStepIsDone) {
   EXPECT_EQ(boxes(), "");
 }
 
-TEST_F(MainWindow, StepsFromTheCommandLineAreClicksMadeWhenNoModalWindowIsOpen) {
-  // During the restore question, and in the dialog, whose OK comes first:
-  // kept in order through the ticks meanwhile, and made at the first tick
-  // after the window closed.
-  const auto steps = [&](std::initializer_list<Command> list) {
-    for (const Command c : list) {
-      const int answer = window->commandReceived(c);
-      EXPECT_EQ(answer, state().count);
-    }
+TEST_F(MainWindow, StepsFromTheCommandLineAreAnsweredTruthfullyAndNeverLost) {
+  // Each step is answered first and done only when the answer was delivered;
+  // under a modal window it is kept, and done once it closes or at any end.
+  std::string said;
+  const auto step = [&](Command c, bool delivered = true) {
+    const StepReply r = window->answerStep(c);
+    said += std::string(1, static_cast<char>(r.kind)) + std::to_string(r.count) +
+            (r.error ? "e" + std::to_string(r.error) : "") + " ";
+    if (delivered) window->takeStep(c, r);
   };
   fake.whileBoxShown = [&](const std::string&) {
-    steps({Command::Count, Command::Count});
+    step(Command::Count), step(Command::Count), step(Command::Status);
     tick(9, 37, 0);
   };
   openAt(at(9, 37, 0), DayRecord{kToday, 7, 0, kFalse, 0, 0, kFalse});
   fake.whileBoxShown = nullptr;
+  EXPECT_EQ(said, "K1 K2 T2 ");  // before the load step: counted from 0, then 7 comes back
   EXPECT_EQ(state().count, 7);
   tick(9, 37, 1);
   EXPECT_EQ(shown(), "9|9件|9件");
+  said.clear();
   settings([&](FakeForm& d) {
-    steps({Command::Uncount, Command::Count, Command::Count});
-    tick(9, 37, 2);
+    step(Command::Uncount), step(Command::Count), step(Command::Count, false);
+    step(Command::Status), tick(9, 37, 2);
     d.setText(Set::txtCnt, "0");
     d.click(Set::cmdReg);
   });
   tick(9, 37, 3);
-  EXPECT_EQ(storedRecord().count, 2);
-  steps({Command::Status, Command::Show, Command::Uncount});  // at once
-  EXPECT_EQ(shown(), "1|1件|1件");
+  EXPECT_EQ(said, "K8 K9 K10 T9 ");  // the one not delivered is not done
+  EXPECT_EQ(storedRecord().count, 1);
+  said.clear();
   state().count = 32767;
-  steps({Command::Count});  // reported as a click's overflow is
+  step(Command::Count);  // refused at once, and shown as a click's overflow is
   EXPECT_EQ(boxes(), "- Tallimo: " + overflowError().description() + "\n");
-  // Once the close has written the record a step is refused, not lost unseen.
-  fake.whileBoxShown = [&](const std::string&) {
-    EXPECT_EQ(window->commandReceived(Command::Uncount), -1);
-  };
-  window->closeRequested();
-  tick(9, 37, 4);
-  EXPECT_EQ(state().count, 32767);
+  state().count = 3;
+  step(Command::Uncount), step(Command::Show);
+  EXPECT_EQ(said, "R32767e6 T2 T2 ");
+  EXPECT_EQ(shown(), "2|2件|2件");
+
+  // Kept steps are done before the record is written at every end.
+  said.clear();
+  settings([&](FakeForm&) {
+    step(Command::Count), step(Command::Count);
+    window->sessionEnding();
+    EXPECT_EQ(storedRecord().count, 4);
+    step(Command::Count);
+    main().closeBox();  // a close box the dialog let through
+  });
+  step(Command::Uncount);
+  EXPECT_EQ(said, "K3 K4 K5 X5 ");
+  EXPECT_EQ(storedRecord().count, 5);
+  EXPECT_TRUE(boxes().ends_with("実績 5件（ 0％）でした。\n"));
 }
 
 }  // namespace
