@@ -50,10 +50,12 @@ int main(int argc, char** argv) {
   switch (claim.outcome) {
     case Outcome::Claimed:
       break;
-    case Outcome::Answered:
-      if (claim.reply.empty() && call.command != Command::Show)
-        return fail("the window running from " + folder.string() + " is closing");
-      return call.command == Command::Status ? printed(stdout, claim.reply + "\n") : 0;
+    case Outcome::Answered: {
+      const auto said = tallimo::outcomeOf(call.command, claim.reply, folder.string());
+      if (!said.err.empty()) fail(said.err);
+      const int out = said.out.empty() ? 0 : printed(stdout, said.out);
+      return said.status != 0 ? said.status : out;
+    }
     case Outcome::NotRunning:
       return fail("no Tallimo window is running from " + folder.string());
     case Outcome::NoAnswer:

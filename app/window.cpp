@@ -16,6 +16,6 @@ extern "C" __attribute__((visibility("default"))) int tallimo_run_window(
   tallimo::frmMain window(*platform);
   tallimo::fatalOnError(*platform, [&] { window.open(); });
   // A shortcut pressed before Tallimo was running still counts.
-  if (command != tallimo::Command::Show) window.commandReceived(command);
+  if (command != tallimo::Command::Show) window.takeStep(command, window.answerStep(command));
   return platform->run(window.form());
 }

@@ -34,6 +34,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   tallimo::frmMain window(*platform);
   tallimo::fatalOnError(*platform, [&] { window.open(); });
   // A shortcut pressed before Tallimo was running still counts.
-  if (call.command != Command::Show) window.commandReceived(call.command);
+  if (call.command != Command::Show) window.takeStep(call.command, window.answerStep(call.command));
   return platform->run(window.form());
 }

@@ -17,6 +17,7 @@
 #include <ctime>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "core/InstanceName.h"
 
@@ -85,6 +86,19 @@ std::string unfit(const std::string& dir, const struct stat& st) {
   return {};
 }
 
+// A private directory that exists already, or nothing.
+std::optional<Place> existingPlace(const std::string& dir, const std::string& name) {
+  struct stat st {};
+  if (::lstat(dir.c_str(), &st) != 0 || !unfit(dir, st).empty()) return std::nullopt;
+  return placeIn(dir, name);
+}
+
+std::string fallbackDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  return std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/tallimo-" +
+         std::to_string(::geteuid());
+}
+
 // $XDG_RUNTIME_DIR, else the private directory that long-lived per-user tools
 // fall back to: ${TMPDIR:-/tmp}/tallimo-<uid>, made 0700, never through a
 // link. Nothing when neither will do; then only the folder lock guards.
@@ -104,9 +118,7 @@ std::optional<Place> privatePlace(const std::string& name) {
       xdgUnfit = " is too long for a socket path";
     }
   }
-  const char* tmp = std::getenv("TMPDIR");
-  const std::string dir = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") +
-                          "/tallimo-" + std::to_string(::geteuid());
+  const std::string dir = fallbackDir();
   std::string problem;
   if (::mkdir(dir.c_str(), 0700) == 0) {
     if (::chmod(dir.c_str(), 0700) != 0) problem = ": " + reason(errno);  // whatever the umask
@@ -125,6 +137,21 @@ std::optional<Place> privatePlace(const std::string& name) {
     std::fprintf(stderr, "tallimo: XDG_RUNTIME_DIR %s%s; using %s\n", xdg, xdgUnfit.c_str(),
                  dir.c_str());
   return place;
+}
+
+// Every place a window of this user may listen at, the one this start would
+// claim first: a window started from su, ssh or cron has another environment
+// than the shortcut that counts in it.
+std::vector<Place> listeningPlaces(const std::string& name) {
+  std::vector<Place> places;
+  if (auto own = privatePlace(name)) places.push_back(*own);
+  for (const std::string& dir : {fallbackDir(), "/run/user/" + std::to_string(::geteuid())}) {
+    auto other = existingPlace(dir, name);
+    if (other && std::none_of(places.begin(), places.end(),
+                              [&](const Place& p) { return p.lockPath == other->lockPath; }))
+      places.push_back(*other);
+  }
+  return places;
 }
 
 // `fd` locked (exclusive to claim, shared to look), kHeldElsewhere or kFailed.
@@ -207,18 +234,34 @@ class Request {
     return errno == EAGAIN || errno == EWOULDBLOCK ? Busy : Failed;
   }
 
-  std::optional<std::string> answer(Clock::time_point deadline) {
+  // The holder's answer, or nothing once `deadline` has passed. A sender
+  // that gives up first shuts its end for reading, which the holder's send
+  // then fails on: an answer that was not taken in time is never acted on.
+  std::optional<StepReply> answer(Clock::time_point deadline) {
     pollfd ready{mine_.get(), POLLIN, 0};
     for (;;) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
       const int n = ::poll(&ready, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return std::nullopt;
-      char text[256];
-      const ssize_t got = ::recv(mine_.get(), text, sizeof text, MSG_DONTWAIT);
-      if (got >= 0) return std::string(text, static_cast<std::size_t>(got));
+      if (n <= 0) {
+        ::shutdown(mine_.get(), SHUT_RD);
+        return take();  // one that came in just before
+      }
+      if (auto reply = take()) return reply;
       if (errno != EINTR && errno != EAGAIN) return std::nullopt;
     }
+  }
+
+ private:
+  std::optional<StepReply> take() {
+    unsigned char word[5];
+    const ssize_t got = ::recv(mine_.get(), word, sizeof word, MSG_DONTWAIT);
+    if (got != 4) {
+      if (got >= 0) errno = EPROTO;
+      return std::nullopt;
+    }
+    return decodeReply(std::uint32_t{word[0]} << 24 | std::uint32_t{word[1]} << 16 |
+                       std::uint32_t{word[2]} << 8 | word[3]);
   }
 
  private:
@@ -251,18 +294,21 @@ SingleInstance::Result SingleInstance::claimOrSend(const fs::path& dir, Command 
   const fs::path folder = fs::canonical(dir, ec);
   if (ec) return fail(Outcome::Refused, "cannot resolve " + dir.string() + ": " + ec.message());
   const std::string silent = "the Tallimo running from " + folder.string() + " does not answer";
-  std::optional<Place> place = privatePlace(instanceName(folder.string()));
-  std::unique_ptr<SingleInstance> self(new SingleInstance);
+  const std::vector<Place> places = listeningPlaces(instanceName(folder.string()));
+  std::optional<Place> place;  // where this start claims
+  if (!places.empty()) place = places.front();
   Request request;
   bool busy = false;
   const auto deadline = Clock::now() + kWait;
-  // Both locks are tried again on every round: a holder may be just leaving.
+  // Every round looks again: a holder may be just arriving or leaving.
   for (;;) {
-    const int lock = place ? lockFile(place->lockPath, claim) : kFailed;
-    int err = errno;
-    if (lock == kHeldElsewhere) {
-      const Request::Sent sent = request.send(place->addr, command);
-      err = errno;
+    // A holder at any place: hand the command over.
+    for (const Place& at : places) {
+      const int probe = lockFile(at.lockPath, false);
+      if (probe >= 0) ::close(probe);
+      if (probe != kHeldElsewhere) continue;
+      const Request::Sent sent = request.send(at.addr, command);
+      const int err = errno;
       if (sent == Request::Delivered) {
         if (auto reply = request.answer(deadline)) return {Outcome::Answered, nullptr, *reply, {}};
         return fail(Outcome::NoAnswer, silent);
@@ -270,24 +316,27 @@ SingleInstance::Result SingleInstance::claimOrSend(const fs::path& dir, Command 
       if (sent == Request::Failed)
         return fail(Outcome::Refused, "cannot reach the Tallimo running from " + folder.string() +
                                           ": " + reason(err));
-      busy = sent == Request::Busy;
-    } else {
-      if (lock == kFailed && place) {
-        std::fprintf(stderr, "tallimo: cannot lock %s: %s\n", place->lockPath.c_str(),
-                     reason(err).c_str());
-        place.reset();
-      }
-      if (lock >= 0 && claim) {
-        self->lock_ = lock;
-        self->lockPath_ = place->lockPath;
-      } else if (lock >= 0) {
-        ::close(lock);
-      }
+      busy = busy || sent == Request::Busy;
+    }
+    // None: claim the folder, or tell whether anyone holds it.
+    std::unique_ptr<SingleInstance> self(new SingleInstance);
+    const int lock = place && claim ? lockFile(place->lockPath, true) : kNoFile;
+    const int err = errno;
+    if (lock == kFailed) {
+      std::fprintf(stderr, "tallimo: cannot lock %s: %s\n", place->lockPath.c_str(),
+                   reason(err).c_str());
+      place.reset();
+    }
+    if (lock >= 0) {
+      self->lock_ = lock;
+      self->lockPath_ = place->lockPath;
+    }
+    if (lock != kHeldElsewhere) {
       const int guard = lockFolder(folder, claim);
-      err = errno;
+      const int guardErr = errno;
       if (guard == kFailed && !place)
         return fail(Outcome::Refused, "cannot make sure that no other Tallimo runs from " +
-                                          folder.string() + ": " + reason(err));
+                                          folder.string() + ": " + reason(guardErr));
       if (guard != kHeldElsewhere && !claim) {
         if (guard >= 0) ::close(guard);
         return {Outcome::NotRunning, nullptr, {}, {}};
@@ -298,9 +347,9 @@ SingleInstance::Result SingleInstance::claimOrSend(const fs::path& dir, Command 
         if (self->socket_ >= 0) self->socketPath_ = place->addr.sun_path;
         return {Outcome::Claimed, std::move(self), {}, {}};
       }
-      // A holder that this start's private place does not lead to.
-      self->release();
+      // A holder that none of this user's places leads to, or one still starting.
     }
+    self.reset();
     if (Clock::now() >= deadline) {
       if (busy) return fail(Outcome::NoAnswer, silent);
       return fail(Outcome::Refused, "Tallimo is already running from " + folder.string() +
@@ -311,7 +360,8 @@ SingleInstance::Result SingleInstance::claimOrSend(const fs::path& dir, Command 
   }
 }
 
-void SingleInstance::serve(const std::function<std::string(Command)>& answer) {
+void SingleInstance::serve(const std::function<StepReply(Command)>& answer,
+                           const std::function<void(Command, const StepReply&)>& take) {
   for (int i = 0; i < kBatch && socket_ >= 0; ++i) {
     char bytes[2];
     iovec iov{bytes, sizeof bytes};
@@ -341,10 +391,15 @@ void SingleInstance::serve(const std::function<std::string(Command)>& answer) {
     }
     const auto command = n == 1 ? commandFromByte(bytes[0]) : std::nullopt;
     if (!command || fds > 1 || (msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0) continue;
-    const std::string text = answer(*command);
-    // A sender that gave up or left a full queue is not waited for.
-    if (reply.get() >= 0)
-      ::send(reply.get(), text.data(), text.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    const StepReply said = answer(*command);
+    const std::uint32_t w = encodeReply(said);
+    const unsigned char word[4] = {
+        static_cast<unsigned char>(w >> 24), static_cast<unsigned char>(w >> 16),
+        static_cast<unsigned char>(w >> 8), static_cast<unsigned char>(w)};
+    // Acted on only when the answer reached a sender still waiting for it.
+    if (reply.get() >= 0 &&
+        ::send(reply.get(), word, sizeof word, MSG_DONTWAIT | MSG_NOSIGNAL) == 4)
+      take(*command, said);
   }
 }
 

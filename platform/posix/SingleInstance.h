@@ -9,7 +9,8 @@
 //
 // A request is one datagram of exactly one command byte that carries, as
 // SCM_RIGHTS, one end of a socketpair(AF_UNIX, SOCK_DGRAM) made by the
-// sender; the holder writes its answer there as one datagram and closes it.
+// sender; the holder writes its answer there as one datagram of the 4 bytes
+// of `encodeReply`, most significant first, and closes it.
 
 #include <filesystem>
 #include <functional>
@@ -33,16 +34,17 @@ class SingleInstance {
   struct Result {
     Outcome outcome;
     std::unique_ptr<SingleInstance> instance;
-    std::string reply;
+    StepReply reply;
     // With NoAnswer and Refused: one line for stderr, to follow "tallimo: ",
     // without the newline.
     std::string message;
   };
 
   // When no live process holds `dir` (links resolved), claims it (`claim`)
-  // or answers NotRunning; otherwise hands `command` to the holder and waits
-  // up to a second in all for its answer. Prints a line only when it has to
-  // fall back from a $XDG_RUNTIME_DIR that is set, or cannot use a place.
+  // or answers NotRunning; otherwise hands `command` to the holder, wherever
+  // among this user's places it listens, and waits up to a second in all for
+  // its answer. A holder that answers later does not act on the command. Prints a line only when it
+  // has to fall back from a $XDG_RUNTIME_DIR that is set, or cannot use a place.
   static Result claimOrSend(const std::filesystem::path& dir, Command command, bool claim);
 
   SingleInstance(const SingleInstance&) = delete;
@@ -53,10 +55,12 @@ class SingleInstance {
   int fd() const { return socket_; }
   // Takes what is pending without blocking, a bounded number per call (a
   // flood must not stall the event loop; the rest keeps the socket readable).
-  // Calls `answer` for each request of exactly one known byte with at most
-  // one descriptor, and sends its text back through that descriptor when there
-  // is one. Anything else is dropped, with every descriptor that came along.
-  void serve(const std::function<std::string(Command)>& answer);
+  // Calls `answer` for each request of exactly one known byte with one
+  // descriptor, sends the reply back through it, and calls `take` only when
+  // the sender got it. Anything else is dropped, with every descriptor that
+  // came along.
+  void serve(const std::function<StepReply(Command)>& answer,
+             const std::function<void(Command, const StepReply&)>& take);
   // Removes the socket and the lock file and lets the claim go; idempotent,
   // and only closes and unlinks, so it is fit to call right before _Exit.
   void release() noexcept;

@@ -199,11 +199,17 @@ void QtPlatform::watchSecondStarts() {
   if (!instance_ || instance_->fd() < 0) return;
   auto* notifier = new QSocketNotifier(instance_->fd(), QSocketNotifier::Read, &app_);
   QObject::connect(notifier, &QSocketNotifier::activated, [this] {
-    instance_->serve([this](Command command) -> std::string {
-      if (!main()) return {};
-      if (command == Command::Show) main()->bringForward();
-      const int count = main()->events().commandReceived(command);
-      return count < 0 ? std::string() : std::to_string(count);
+    fatalOnError(*this, [this] {
+      instance_->serve(
+          [this](Command command) {
+            return main() ? main()->events().answerStep(command)
+                          : StepReply{.kind = StepReply::Kind::Closing};
+          },
+          [this](Command command, const StepReply& reply) {
+            if (!main()) return;
+            if (command == Command::Show) main()->bringForward();
+            main()->events().takeStep(command, reply);
+          });
     });
   });
 }

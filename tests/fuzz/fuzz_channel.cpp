@@ -66,11 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Our end of each pair or pipe, and the answer it must get (0: none).
   std::vector<std::pair<int, char>> ends;
   const auto serve = [&] {
-    instance->serve([&](Command c) {
-      CHECK(commandFromByte(static_cast<char>(c)).has_value());
-      seen += static_cast<char>(c);
-      return std::string(1, static_cast<char>(c));
-    });
+    instance->serve(
+        [&](Command c) {
+          CHECK(commandFromByte(static_cast<char>(c)).has_value());
+          return StepReply{.count = static_cast<char>(c)};
+        },
+        [&](Command c, const StepReply&) { seen += static_cast<char>(c); });
   };
   for (std::size_t at = 0; at < size && ends.size() < 64;) {
     const int head = data[at++];
@@ -96,16 +97,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (pair[1] >= 0) ::close(pair[1]);
     const bool wellFormed = length == 1 && commandFromByte(bytes[0]) && kind != 2;
-    if (wellFormed) sent += bytes[0];
+    if (wellFormed && kind == 1) sent += bytes[0];  // taken only once answered
     if (pair[0] >= 0) ends.emplace_back(pair[0], wellFormed && kind == 1 ? bytes[0] : 0);
   }
   pollfd ready{instance->fd(), POLLIN, 0};
   while (::poll(&ready, 1, 0) > 0) serve();
   CHECK(seen == sent);
   for (const auto& [end, answer] : ends) {
-    char got[2];
+    unsigned char got[5];
     const ssize_t n = ::recv(end, got, sizeof got, MSG_DONTWAIT);
-    CHECK(answer != 0 ? n == 1 && got[0] == answer : n < 0);
+    CHECK(answer != 0 ? n == 4 && got[3] == answer : n < 0);
     ::close(end);
   }
   CHECK(openFds() == fdsBefore);
