@@ -17,6 +17,7 @@ PACKAGES=(
   libgl-dev       # Qt6Gui's CMake package looks for OpenGL
   libsdl2-dev     # in-memory wave playback
   libxcb1-dev     # window states Qt leaves unset on X11
+  libxcb-xkb-dev  # a held key is one press: the keyboard's detectable auto-repeat
   fonts-ipafont-gothic # the Japanese fonts the layout is drawn with
 )
 # Running without a display: a virtual X server, a window manager, and the
@@ -42,6 +43,8 @@ TESTING=(
   python3-pyatspi
   # the scenario driver's X connection: a double click's presses in one batch
   python3-xlib
+  # two monitors on the virtual X server (xrandr --setmonitor)
+  x11-xserver-utils
   dbus
   # a Wayland session with XWayland, where Tallimo must still choose X11
   weston
