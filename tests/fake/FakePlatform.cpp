@@ -75,10 +75,16 @@ class FlakyFile final : public BinaryFile {
     fake_.bytesRead += n;
     return n;
   }
-  void write(std::uint64_t at, std::span<const std::byte> data) override { file_->write(at, data); }
+  // On a full disk the bytes never reach the file: it stays as it was.
+  void write(std::uint64_t at, std::span<const std::byte> data) override {
+    if (fake_.failFlush)
+      lost_ = true;
+    else
+      file_->write(at, data);
+  }
   std::uint64_t length() override { return file_->length(); }
   void close() override {
-    if (fake_.failFlush) throw fileError(FileOp::Close, path_, kErrDiskFull, "満杯です。");
+    if (lost_ || fake_.failFlush) throw fileError(FileOp::Close, path_, kErrDiskFull, "満杯です。");
     file_->close();
   }
 
@@ -86,6 +92,7 @@ class FlakyFile final : public BinaryFile {
   std::unique_ptr<BinaryFile> file_;
   std::string path_;
   FakePlatform& fake_;
+  bool lost_ = false;
 };
 
 }  // namespace

@@ -91,7 +91,7 @@ class FakePlatform final : public Platform {
   std::string decimalSeparator() override { return decimalPoint; }
   std::filesystem::path programFile(std::string_view name) override { return dir / name; }
   // The real file, counting the bytes read, except that while failFlush is
-  // set, flushing what was written fails at its close as on a full disk.
+  // set, what is written never reaches it and the close fails, as on a full disk.
   std::unique_ptr<BinaryFile> openFile(const std::filesystem::path&) override;
   void playWave(std::span<const std::byte> wave) noexcept override {
     played.emplace_back(wave.begin(), wave.end());

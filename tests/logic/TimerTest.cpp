@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
+#include <string>
 
 #include "tests/logic/LogicTest.h"
 
@@ -17,31 +18,35 @@ const std::string kAlarm = "i アラーム: 時間で～す！！\n";
 
 TEST_F(Alarm, FiresOncePerMinuteOnTimeOrLate) {
   openAt(at(11, 0, 0), DayRecord{kToday - 1, 0, 0, kTrue, 12, 30, kFalse});
-  // Not ticks: the dialog's OK; the alarm moved to 12:31 and back.
-  constexpr int OK = 1 << 20, AWAY = 2 << 20, BACK = 3 << 20;
-  // Ticks in seconds from 12:30:00, each row on days of its own, and the
-  // alarms they give.
-  const std::pair<std::vector<int>, int> rows[] = {
-      {{-1, 0, 1, 59, 60}, 1},          // on time, once
-      {{-2, -1, 1, 2}, 1},              // late after a skipped second 0
-      {{-60, 40}, 1},                   // late after a long stall
-      {{-1, 60}, 0},                    // stalled past the whole minute
-      {{1, 2}, 0},                      // no tick before the minute
-      {{-1, 0, 0}, 1},                  // second 0 read twice
-      {{-1, 0, 30, -10, -1, 0, 1}, 1},  // the clock set back
-      {{-1, 0, 86399, 86401}, 2},       // the next day, late
-      {{-1, OK, 1}, 1},                 // the dialog's OK keeps the tick before
-      {{AWAY, 0, BACK, 1}, 0},          // moved here after its second 0
+  // Each row on days of its own: ticks in seconds from 12:30:00, "ok" the
+  // dialog's OK, "away" and "back" the alarm moved to 12:31 and back to
+  // 12:30; and the alarms they give.
+  const std::pair<const char*, int> rows[] = {
+      {"-1 0 1 59 60", 1},        // on time, once
+      {"-2 -1 1 2", 1},           // late after a skipped second 0
+      {"-60 40", 1},              // late after a long stall
+      {"-1 60", 0},               // stalled past the whole minute
+      {"1 2", 0},                 // no tick before the minute
+      {"-1 0 0", 1},              // second 0 read twice
+      {"-1 0 30 -10 -1 0 1", 1},  // the clock set back
+      {"-1 0 86399 86401", 2},    // the next day, late
+      {"-1 ok 1", 1},             // the dialog's OK keeps the tick before
+      {"away 0 back 1", 0},       // moved here after its second 0
   };
-  for (int day = 0; const auto& [ticks, alarms] : rows) {
+  for (int day = 0; const auto& [steps, alarms] : rows) {
+    SCOPED_TRACE(steps);
     window->setAlarmTimer(false);  // forgets the tick before
     window->setAlarmTimer(true);
-    for (int t : ticks) {
-      if (t == OK) settings([](FakeForm& d) { d.click(Set::cmdReg); });
-      if (t >= AWAY) state().alarmMinute = t == AWAY ? 31 : 30;
-      if (t < OK) tick(12, 30, t, day);
+    std::istringstream in(steps);
+    for (std::string s; in >> s;) {
+      if (s == "ok")
+        settings([](FakeForm& d) { d.click(Set::cmdReg); });
+      else if (s == "away" || s == "back")
+        state().alarmMinute = s == "away" ? 31 : 30;
+      else
+        tick(12, 30, std::stoi(s), day);
     }
-    EXPECT_EQ(std::ranges::count(boxes(), '\n'), alarms) << "day " << day;
+    EXPECT_EQ(std::ranges::count(boxes(), '\n'), alarms);
     day += 3;
   }
   EXPECT_EQ(boxes(), "");
@@ -97,7 +102,7 @@ TEST_F(Report, Examples) {
       {at(9, 37, 0), 0, "=50 @10 =10 +2 @11", {{9, 10, 50}, {10, 11, -38}}},
       {at(22, 30, 0), 5, "wait @23 +1 @25 23:0:0", {{22, 23, 5}, {23, 0, 1}, {0, 1, 1}}},
       {at(11, 30, 0), 0, "+1 15:0:0 11:59:59 13:0:0 16:0:0", {{11, 15, 1}, {15, 16, 0}}},
-      {at(10, 0, 0), 0, "10:0:0 +1 @11", {{10, 11, 1}}},  // started on the full hour
+      {at(10, 0, 0), 0, "10:0:0 +1 @11", {{10, 11, 1}}},       // started on the full hour
       {at(23, 30, 0), 0, "23:59:59 +1 24:0:1", {{23, 0, 1}}},  // second 0 of midnight missed
       // Only second 0 of minute 0 reports, or the first tick after it when
       // the tick before came earlier while the report was on.
