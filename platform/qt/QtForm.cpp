@@ -4,9 +4,12 @@
 #include <QDateTime>
 #include <QDialog>
 #include <QGroupBox>
+#include <QScreen>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #if QT_CONFIG(xcb)
 #include <xcb/xcb.h>
@@ -43,6 +46,123 @@ int utf16Offset(const QString& text, int codePoints) {
   return std::min<int>(units, static_cast<int>(text.size()));
 }
 
+#if QT_CONFIG(xcb)
+xcb_atom_t atom(xcb_connection_t* c, const char* name) {
+  const auto cookie = xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name);
+  xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(c, cookie, nullptr);
+  xcb_atom_t a = XCB_ATOM_NONE;
+  if (reply) a = reply->atom;
+  std::free(reply);
+  return a;
+}
+
+xcb_get_property_cookie_t askCardinals(xcb_connection_t* c, xcb_window_t w, xcb_atom_t property,
+                                       xcb_atom_t type = XCB_ATOM_CARDINAL) {
+  return xcb_get_property(c, 0, w, property, type, 0, 1024);
+}
+
+std::vector<uint32_t> cardinals(xcb_connection_t* c, xcb_get_property_cookie_t cookie) {
+  std::vector<uint32_t> values;
+  if (xcb_get_property_reply_t* reply = xcb_get_property_reply(c, cookie, nullptr)) {
+    if (reply->format == 32) {
+      const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(reply));
+      values.assign(v, v + xcb_get_property_value_length(reply) / 4);
+    }
+    std::free(reply);
+  }
+  return values;
+}
+
+// What the window manager's work area and every panel's strut leave free of
+// `area`, in X pixels.
+QRect freeOfPanels(xcb_connection_t* c, QRect area) {
+  const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+  const xcb_window_t root = screen->root;
+  const int rootW = screen->width_in_pixels, rootH = screen->height_in_pixels;
+  const xcb_atom_t partialAtom = atom(c, "_NET_WM_STRUT_PARTIAL"),
+                   strutAtom = atom(c, "_NET_WM_STRUT");
+  const auto desktop = askCardinals(c, root, atom(c, "_NET_CURRENT_DESKTOP"));
+  const auto workarea = askCardinals(c, root, atom(c, "_NET_WORKAREA"));
+  const auto clients = askCardinals(c, root, atom(c, "_NET_CLIENT_LIST"), XCB_ATOM_WINDOW);
+  const auto desk = cardinals(c, desktop);
+  const auto work = cardinals(c, workarea);
+  const std::size_t at = 4 * (desk.empty() ? 0 : desk[0]);
+  if (at + 4 <= work.size()) {
+    const QRect free = area.intersected(
+        QRect(int(work[at]), int(work[at + 1]), int(work[at + 2]), int(work[at + 3])));
+    if (!free.isEmpty()) area = free;
+  }
+  // Some window managers leave the work area whole where only a panel's
+  // strut says what it covers, and one strut may reach a single monitor. A
+  // window manager's own panel may be in no client list, and a client's
+  // window lies a few levels down under its frame.
+  std::vector<xcb_window_t> windows = cardinals(c, clients), level{root};
+  for (int depth = 0; depth < 3; ++depth) {
+    std::vector<xcb_query_tree_cookie_t> trees;
+    for (const xcb_window_t w : level) trees.push_back(xcb_query_tree(c, w));
+    level.clear();
+    for (const auto cookie : trees) {
+      if (xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, cookie, nullptr)) {
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        level.insert(level.end(), children, children + xcb_query_tree_children_length(tree));
+        std::free(tree);
+      }
+    }
+    windows.insert(windows.end(), level.begin(), level.end());
+  }
+  std::vector<std::pair<xcb_get_property_cookie_t, xcb_get_property_cookie_t>> struts;
+  for (const xcb_window_t w : windows)
+    struts.emplace_back(askCardinals(c, w, partialAtom), askCardinals(c, w, strutAtom));
+  const QRect screenRect = area;
+  for (const auto& [partialCookie, strutCookie] : struts) {
+    auto s = cardinals(c, partialCookie);
+    const auto plain = cardinals(c, strutCookie);
+    if (s.size() < 12 && plain.size() >= 4) {
+      s = {plain[0], plain[1],
+           plain[2], plain[3],
+           0,        uint32_t(rootH - 1),
+           0,        uint32_t(rootH - 1),
+           0,        uint32_t(rootW - 1),
+           0,        uint32_t(rootW - 1)};
+    }
+    if (s.size() < 12) continue;
+    const auto covers = [&](int x0, int y0, int x1, int y1) {
+      return x1 >= x0 && y1 >= y0 && QRect(QPoint(x0, y0), QPoint(x1, y1)).intersects(screenRect);
+    };
+    const int left = int(s[0]), right = int(s[1]), top = int(s[2]), bottom = int(s[3]);
+    if (left > 0 && covers(0, int(s[4]), left - 1, int(s[5])))
+      area.setLeft(std::max(area.left(), left));
+    if (right > 0 && covers(rootW - right, int(s[6]), rootW - 1, int(s[7])))
+      area.setRight(std::min(area.right(), rootW - right - 1));
+    if (top > 0 && covers(int(s[8]), 0, int(s[9]), top - 1)) area.setTop(std::max(area.top(), top));
+    if (bottom > 0 && covers(int(s[10]), rootH - bottom, int(s[11]), rootH - 1))
+      area.setBottom(std::min(area.bottom(), rootH - bottom - 1));
+  }
+  return area.isEmpty() ? screenRect : area;
+}
+#endif
+
+// The part of the primary screen that no panel covers. Qt only trusts the
+// window manager's work area while there is a single screen.
+QRect freeArea() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const QRect available = screen->availableGeometry();
+#if QT_CONFIG(xcb)
+  auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (xcb_connection_t* c = x11 ? x11->connection() : nullptr) {
+    // Qt scales a screen's size about its native top-left corner.
+    const qreal scale = screen->devicePixelRatio();
+    const QPoint origin = screen->geometry().topLeft();
+    const QRect free =
+        freeOfPanels(c, QRect(origin, (QSizeF(screen->geometry().size()) * scale).toSize()));
+    return available.intersected(
+        QRect(origin + (QPointF(free.topLeft() - origin) / scale).toPoint(),
+              (QSizeF(free.size()) / scale).toSize()));
+  }
+#endif
+  return available;
+}
+
 }  // namespace
 
 QtForm::QtForm(Platform& platform, const FormSpec& spec, FormEvents& events, bool isMain)
@@ -63,7 +183,7 @@ QtForm::QtForm(Platform& platform, const FormSpec& spec, FormEvents& events, boo
     // From the corner of the primary screen's free area: (0,0) may lie on no
     // screen, or under a panel at the top.
     if (spec.placed)
-      window_->move(QGuiApplication::primaryScreen()->availableGeometry().topLeft() +
+      window_->move(freeArea().topLeft() +
                     QPoint(px(spec.clientLeft) - border, px(spec.clientTop) - strip));
   } else {
     window_ = new FormWindow<QDialog>(*this);
