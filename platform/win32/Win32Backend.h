@@ -180,11 +180,14 @@ class Win32Platform final : public Platform {
   [[noreturn]] void endSession();
   // Another start from this folder asked for the running window.
   void comeForward();
-  // A step from another start; returns the count to answer with, or a value
-  // beyond any count when the step was not taken.
-  LRESULT commandReceived(Command command);
+  // A step from another start, answered in its sender's reply slot and
+  // taken only when the sender still waits; returns the answer's word.
+  LRESULT stepRequested(Command command, const std::wstring& slot);
+  const std::wstring& instance() const { return instance_; }
 
  private:
+  std::wstring instance_;
+  HHOOK heldKeys_;
   Win32Form* main_ = nullptr;
   std::vector<Win32Form*> modal_;
   int boxesOpen_ = 0;

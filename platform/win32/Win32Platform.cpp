@@ -8,7 +8,10 @@
 // clang-format on
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,61 +25,129 @@ namespace tallimo::win32 {
 namespace {
 
 constexpr wchar_t kAnchorClass[] = L"TallimoInstance";
-// Answers beyond any count, for a step that was not taken: it raised a report
-// (an overflow), or the window is closing and has saved its record.
-constexpr LRESULT kStepReported = 0x10000;
-constexpr LRESULT kClosing = 0x10001;
-// How long a start waits for the running window to appear and to answer.
-constexpr int kPatienceMs = 5000;
+// How long a start waits for the running window to appear and to answer, the
+// same as on Linux. The answer's truth does not depend on it: a sender that
+// gives up first finds its step never done, so this only bounds how long a
+// shortcut can block.
+constexpr ULONGLONG kPatienceMs = 1000;
+// What a sender leaves in its slot when it stops waiting: no answer is this.
+constexpr LONG kGaveUp = -1;
 
-// A second start's request: WM_COPYDATA with a command byte as dwData and no
-// data. Everything else that arrives here is ignored.
+// Names a sender's reply slot: the request carries it, nothing else.
+struct Ticket {
+  DWORD process;
+  DWORD serial;
+};
+
+std::wstring slotName(const std::wstring& instance, const Ticket& t) {
+  return L"Local\\" + instance + L".step." + std::to_wstring(t.process) + L"." +
+         std::to_wstring(t.serial);
+}
+
+// One word of memory shared by a sender and the running window, 0 while the
+// step is open. Whoever changes it first decides: the window with its answer,
+// after which it takes the step, or the sender giving up, after which the
+// window leaves the step undone.
+class ReplySlot {
+ public:
+  explicit ReplySlot(const std::wstring& name)
+      : map_(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONG),
+                                  name.c_str())) {
+    if (map_ && ::GetLastError() != ERROR_ALREADY_EXISTS) word_ = view(map_);
+  }
+  ~ReplySlot() {
+    if (word_) ::UnmapViewOfFile(const_cast<LONG*>(word_));
+    if (map_) ::CloseHandle(map_);
+  }
+  ReplySlot(const ReplySlot&) = delete;
+  ReplySlot& operator=(const ReplySlot&) = delete;
+
+  bool ready() const { return word_ != nullptr; }
+  // Stops waiting: the window's answer, or nothing when it had not answered.
+  std::optional<std::uint32_t> close() {
+    const LONG had = ::InterlockedCompareExchange(word_, kGaveUp, 0);
+    if (had == 0) return std::nullopt;
+    return static_cast<std::uint32_t>(had);
+  }
+  // The window's side: true when the answer came before the sender gave up.
+  static bool answer(const std::wstring& name, std::uint32_t reply) {
+    const HANDLE map = ::OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name.c_str());
+    if (!map) return false;  // the sender has ended
+    volatile LONG* word = view(map);
+    const bool first = word && ::InterlockedCompareExchange(word, static_cast<LONG>(reply), 0) == 0;
+    if (word) ::UnmapViewOfFile(const_cast<LONG*>(word));
+    ::CloseHandle(map);
+    return first;
+  }
+
+ private:
+  static volatile LONG* view(HANDLE map) {
+    return static_cast<volatile LONG*>(
+        ::MapViewOfFile(map, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LONG)));
+  }
+  HANDLE map_;
+  volatile LONG* word_ = nullptr;
+};
+
+// A second start's request: WM_COPYDATA with a command byte as dwData and its
+// ticket as the data. Everything else that arrives here is ignored.
 LRESULT CALLBACK anchorProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg != WM_COPYDATA) return ::DefWindowProcW(h, msg, wp, lp);
   auto* platform = reinterpret_cast<Win32Platform*>(::GetWindowLongPtrW(h, GWLP_USERDATA));
   const auto* request = reinterpret_cast<const COPYDATASTRUCT*>(lp);
-  if (!platform || !request || request->cbData != 0 || request->dwData > 0x7F) return 0;
+  if (!platform || !request || request->cbData != sizeof(Ticket) || !request->lpData ||
+      request->dwData > 0x7F)
+    return 0;
   const auto command = commandFromByte(static_cast<char>(request->dwData));
   if (!command) return 0;
-  if (*command == Command::Show) {
-    platform->comeForward();
-    return 0;
-  }
-  return platform->commandReceived(*command);
+  Ticket ticket;
+  std::memcpy(&ticket, request->lpData, sizeof ticket);
+  return platform->stepRequested(*command, slotName(platform->instance(), ticket));
 }
 
 // Hands `command` to the program already running from this folder and
 // returns the exit status. It may still be starting: its anchor appears
 // once its platform is up.
 int handOver(const std::wstring& instance, Command command) {
+  const std::string folder = narrow(canonicalDirectory(executableDirectory()));
+  const ULONGLONG deadline = ::GetTickCount64() + kPatienceMs;
   HWND anchor = ::FindWindowW(kAnchorClass, instance.c_str());
-  for (int waited = 0; !anchor && waited < kPatienceMs; waited += 100) {
-    ::Sleep(100);
+  while (!anchor && ::GetTickCount64() < deadline) {
+    ::Sleep(20);
     anchor = ::FindWindowW(kAnchorClass, instance.c_str());
   }
   if (!anchor) {
-    printed(Stream::Err, "tallimo: the window running from this folder cannot be reached\n");
+    printed(Stream::Err, "tallimo: the window running from " + folder + " cannot be reached\n");
+    return 1;
+  }
+  static LONG serial = 0;
+  Ticket ticket{::GetCurrentProcessId(), static_cast<DWORD>(::InterlockedIncrement(&serial))};
+  ReplySlot slot(slotName(instance, ticket));
+  if (!slot.ready()) {
+    printed(Stream::Err,
+            "tallimo: cannot wait for an answer: " + errorReason(::GetLastError()) + "\n");
     return 1;
   }
   DWORD pid = 0;
   ::GetWindowThreadProcessId(anchor, &pid);
   ::AllowSetForegroundWindow(pid);  // for Show: it may take the foreground
-  COPYDATASTRUCT request{static_cast<ULONG_PTR>(command), 0, nullptr};
-  DWORD_PTR answer = 0;
-  if (!::SendMessageTimeoutW(anchor, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&request),
-                             SMTO_ABORTIFHUNG, kPatienceMs, &answer)) {
-    printed(Stream::Err, "tallimo: the window running from this folder does not answer\n");
+  COPYDATASTRUCT request{static_cast<ULONG_PTR>(command), sizeof ticket, &ticket};
+  const ULONGLONG now = ::GetTickCount64();
+  DWORD_PTR ignored = 0;
+  ::SendMessageTimeoutW(anchor, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&request),
+                        SMTO_ABORTIFHUNG, static_cast<UINT>(std::max(deadline, now + 100) - now),
+                        &ignored);
+  const auto word = slot.close();
+  const auto reply = word ? decodeReply(*word) : std::nullopt;
+  if (!reply) {
+    printed(Stream::Err, "tallimo: the window running from " + folder + " does not answer\n");
     return 1;
   }
-  if (static_cast<LRESULT>(answer) == kStepReported || static_cast<LRESULT>(answer) == kClosing) {
-    printed(Stream::Err,
-            static_cast<LRESULT>(answer) == kClosing
-                ? "tallimo: the window running from this folder is closing\n"
-                : "tallimo: the running window could not take the step; it shows why\n");
-    return 1;
-  }
-  if (command != Command::Status) return 0;
-  return printed(Stream::Out, std::to_string(static_cast<int>(answer)) + "\n");
+  const StepOutcome outcome = outcomeOf(command, *reply, folder);
+  int status = outcome.status;
+  if (!outcome.out.empty() && printed(Stream::Out, outcome.out) != 0) status = 1;
+  if (!outcome.err.empty()) printed(Stream::Err, "tallimo: " + outcome.err + "\n");
+  return status;
 }
 
 // A Yes/No box is answered by Yes or No only. Windows' own box already
@@ -109,6 +180,17 @@ BOOL CALLBACK findInputWindow(HWND h, LPARAM out) {
   return FALSE;
 }
 
+// A held key repeats its key-down, and a dialog (ours or a message box) makes
+// every key-down of Enter a press of its button: only the first one counts.
+LRESULT CALLBACK dropHeldEnter(int code, WPARAM wp, LPARAM lp) {
+  const auto* msg = reinterpret_cast<const MSG*>(lp);
+  constexpr LPARAM kRepeated = 1 << 30;
+  if (code >= 0 && msg->message == WM_KEYDOWN && msg->wParam == VK_RETURN &&
+      (msg->lParam & kRepeated))
+    return TRUE;
+  return ::CallNextHookEx(nullptr, code, wp, lp);
+}
+
 // A GUI program starts without streams of its own: it writes to the console
 // of whoever started it, when there is one, and only once it has something
 // to say, since a program attached to a console ends when the console is
@@ -138,7 +220,9 @@ void useParentConsole() noexcept {
 
 }  // namespace
 
-Win32Platform::Win32Platform(const std::wstring& instance) {
+Win32Platform::Win32Platform(const std::wstring& instance)
+    : instance_(instance),
+      heldKeys_(::SetWindowsHookExW(WH_MSGFILTER, dropHeldEnter, nullptr, ::GetCurrentThreadId())) {
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&icc);
   // Without the anchor the program runs as before: the main window then has
@@ -157,6 +241,7 @@ Win32Platform::Win32Platform(const std::wstring& instance) {
 
 Win32Platform::~Win32Platform() {
   if (anchor_) ::DestroyWindow(anchor_);
+  if (heldKeys_) ::UnhookWindowsHookEx(heldKeys_);
 }
 
 std::unique_ptr<Form> Win32Platform::createForm(const FormSpec& spec, FormEvents& events) {
@@ -190,11 +275,18 @@ std::unique_ptr<BinaryFile> Win32Platform::openFile(const std::filesystem::path&
   return win32::openFile(path);
 }
 
-LRESULT Win32Platform::commandReceived(Command command) {
-  if (!main_) return kClosing;
-  int count = 0;
-  fatalOnError(*this, [&] { count = main_->events().commandReceived(command); });
-  return count < 0 ? kClosing : count;
+LRESULT Win32Platform::stepRequested(Command command, const std::wstring& slot) {
+  StepReply reply{.kind = StepReply::Kind::Closing};
+  if (main_) fatalOnError(*this, [&] { reply = main_->events().answerStep(command); });
+  const std::uint32_t word = encodeReply(reply);
+  if (!ReplySlot::answer(slot, word)) return 0;  // the sender gave up: leave it undone
+  // Before the step, which may open a box: the sender must not wait for it.
+  ::ReplyMessage(static_cast<LRESULT>(word));
+  if (command == Command::Show)
+    comeForward();
+  else if (main_)
+    fatalOnError(*this, [&] { main_->events().takeStep(command, reply); });
+  return static_cast<LRESULT>(word);
 }
 
 void Win32Platform::comeForward() {
@@ -209,11 +301,6 @@ void Win32Platform::dispatch(MSG& msg) {
   const bool ours =
       root && ((main_ && root == main_->hwnd()) ||
                std::ranges::any_of(modal_, [&](auto* f) { return f->hwnd() == root; }));
-  // The dialog manager makes every key-down of Enter a press of the focused
-  // button, and a held key repeats its key-down: only the first one counts.
-  constexpr LPARAM kRepeated = 1 << 30;
-  if (ours && msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN && (msg.lParam & kRepeated))
-    return;
   if (ours && ::IsDialogMessageW(root, &msg)) return;
   ::TranslateMessage(&msg);
   ::DispatchMessageW(&msg);
@@ -252,10 +339,6 @@ MsgAnswer Win32Platform::messageBox(std::string_view text, std::string_view titl
   const std::wstring wideText = widen(text), wideTitle = widen(title);
   if (buttons == MsgButtons::YesNo)
     yesNoHook = ::SetWindowsHookExW(WH_CBT, answerOnlyYesOrNo, nullptr, ::GetCurrentThreadId());
-  // A step from another start that ends in a report must not keep that
-  // start waiting until the box is closed.
-  if ((::InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_REPLIED)) == ISMEX_SEND)
-    ::ReplyMessage(kStepReported);
   const FocusKeeper had(owner);
   ++boxesOpen_;
   const int answer = ::MessageBoxW(owner, wideText.c_str(), wideTitle.c_str(), flags);

@@ -13,10 +13,10 @@ namespace tallimo::win32 {
 // boxes, SetTimer ticks, sndPlaySoundA and the files beside the executable.
 // When a window is already running from this program folder, hands
 // `command` to it instead; Status never starts one. Returns null with
-// `status` set to the exit status when the program should end at once: 0 once
-// the running window took the command (for Status, its count is printed), 1
-// after a line on stderr when none runs for Status or the running one did
-// not take the command.
+// `status` set to the exit status when the program should end at once: what
+// the running window's answer means (for Status, its count is printed), or 1
+// after a line on stderr when none runs for Status or none answered in time,
+// in which case it never takes the step.
 std::unique_ptr<Platform> createPlatform(Command command, int& status);
 
 // The command line's arguments after the program name, in UTF-8.

@@ -92,9 +92,15 @@ HANDLE open(const std::wstring& path, DWORD access, DWORD disposition) {
 std::unique_ptr<BinaryFile> openFile(const std::filesystem::path& path) {
   const std::wstring wide = path.wstring();
   const std::string name = narrow(wide);
-  HANDLE h = open(wide, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
-  if (h != INVALID_HANDLE_VALUE) return std::make_unique<Win32File>(name, h, ERROR_SUCCESS);
-  const DWORD rwErr = ::GetLastError();
+  // Windows writes a read-only file for no one; Wine run by root would.
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  DWORD rwErr = ERROR_ACCESS_DENIED;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) {
+    h = open(wide, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
+    if (h != INVALID_HANDLE_VALUE) return std::make_unique<Win32File>(name, h, ERROR_SUCCESS);
+    rwErr = ::GetLastError();
+  }
   if (rwErr == ERROR_ACCESS_DENIED || rwErr == ERROR_WRITE_PROTECT) {
     h = open(wide, GENERIC_READ, OPEN_EXISTING);
     if (h != INVALID_HANDLE_VALUE) return std::make_unique<Win32File>(name, h, rwErr);

@@ -4,13 +4,21 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <array>
+#include <cwchar>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "core/DayRecord.h"
 #include "core/Errors.h"
 #include "frmMain/frmMain.h"
+#include "frmSet/frmSet.h"
 #include "platform/win32/Win32Backend.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/Win32System.h"
@@ -96,23 +104,21 @@ TEST(Win32MainWindow, StaysOnScreenAnnouncesTheCountAndIsAloneInItsFolder) {
   restore();
 }
 
+// A dialog or a held key that presses one of its buttons again.
 Platform* boxOwner = nullptr;
-bool modalWhileBox = false;
+bool modalWhileBox = false, boxOutlivedHeldEnter = false;
 
-// Through the backend's own event loop: a held Enter is one press, a box
-// holds back steps from another start, and such a step is one known byte
-// with nothing after it.
+// Through the backend's own event loop: a held Enter is one press, also in a
+// message box, a box holds back steps from another start, and such a step is
+// one known byte with its sender's ticket and nothing else.
 TEST(Win32MainWindow, KeysBoxesAndRequestsFromAnotherStart) {
   const std::wstring instance = L"tallimo-test-" + std::to_wstring(::GetCurrentProcessId());
   win32::Win32Platform platform(instance);
   struct : FormEvents {
     int counted = 0;
-    std::vector<Command> commands;
+    std::vector<Command> taken;
     void activated(ControlId id) override { counted += id == frmMain::cmdCount; }
-    int commandReceived(Command command) override {
-      commands.push_back(command);
-      return 42;
-    }
+    void takeStep(Command command, const StepReply&) override { taken.push_back(command); }
   } events;
   std::unique_ptr<Form> form;
   try {
@@ -133,20 +139,156 @@ TEST(Win32MainWindow, KeysBoxesAndRequestsFromAnotherStart) {
   ::SetTimer(nullptr, 0, 1, [](HWND, UINT, UINT_PTR id, DWORD) {
     ::KillTimer(nullptr, id);
     modalWhileBox = boxOwner->modalOpen();
-    ::PostMessageW(::FindWindowW(nullptr, L"box"), WM_COMMAND, IDOK, 0);
+    ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_RETURN, 1 | 1 << 30);
+    ::SetTimer(nullptr, 0, 1, [](HWND, UINT, UINT_PTR later, DWORD) {
+      ::KillTimer(nullptr, later);
+      boxOutlivedHeldEnter = true;
+      ::PostMessageW(::FindWindowW(nullptr, L"box"), WM_COMMAND, IDOK, 0);
+    });
   });
   platform.messageBox("", "box", MsgIcon::None, MsgButtons::Ok);
   EXPECT_TRUE(modalWhileBox);
+  EXPECT_TRUE(boxOutlivedHeldEnter) << "a held Enter closed the box";
   EXPECT_FALSE(platform.modalOpen());
 
+  // The last is a sender that has ended: its reply slot has gone with it.
   const HWND anchor = ::FindWindowW(L"TallimoInstance", instance.c_str());
-  char byte = 'C';
-  COPYDATASTRUCT good{'C', 0, nullptr}, unknown{'X', 0, nullptr}, wide{0x100 | 'C', 0, nullptr},
-      payload{'C', 1, &byte};
-  EXPECT_EQ(::SendMessageW(anchor, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&good)), 42);
-  for (COPYDATASTRUCT* bad : {&unknown, &wide, &payload, static_cast<COPYDATASTRUCT*>(nullptr)})
+  DWORD ticket[2] = {::GetCurrentProcessId(), 0};
+  COPYDATASTRUCT unknown{'X', sizeof ticket, ticket}, wide{0x100 | 'C', sizeof ticket, ticket},
+      shorter{'C', 4, ticket}, bare{'C', 0, nullptr}, gone{'C', sizeof ticket, ticket};
+  for (COPYDATASTRUCT* bad :
+       {&unknown, &wide, &shorter, &bare, static_cast<COPYDATASTRUCT*>(nullptr), &gone})
     EXPECT_EQ(::SendMessageW(anchor, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(bad)), 0);
-  EXPECT_EQ(events.commands, std::vector{Command::Count});
+  EXPECT_TRUE(events.taken.empty());
+}
+
+// A read-only record, or one that another program (a backup, a virus scanner)
+// holds open without sharing: the save fails with the permission error,
+// changes nothing, and the retry works once the file is free.
+TEST(Win32Files, ASaveTheSystemRefusesChangesNothingAndWorksOnceFree) {
+  const fs::path path = fs::temp_directory_path() / "tallimo-refused.arm";
+  HANDLE other = nullptr;
+  const std::function<void(bool)> faults[] = {
+      [&](bool on) { ::SetFileAttributesW(path.c_str(), on ? FILE_ATTRIBUTE_READONLY : 0); },
+      [&](bool on) {
+        if (on) other = ::CreateFileW(path.c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
+        if (!on) ::CloseHandle(other);
+      }};
+  const auto save = [&](std::byte b) { win32::openFile(path)->write(0, std::array{b}); };
+  const auto saved = [&] {
+    std::array<std::byte, 1> b{};
+    win32::openFile(path)->read(0, b);
+    return b[0];
+  };
+  for (const auto& fault : faults) {
+    save(std::byte{1});
+    fault(true);
+    EXPECT_THROW(
+        try { save(std::byte{2}); } catch (const AppError& e) {
+          EXPECT_EQ(e.number(), kErrPermissionDenied);
+          throw;
+        },
+        AppError);
+    fault(false);
+    EXPECT_EQ(saved(), std::byte{1});
+    save(std::byte{3});
+    EXPECT_EQ(saved(), std::byte{3});
+  }
+  fs::remove(path);
+}
+
+// The real program as a shortcut meets it: a copy in a folder of its own, its
+// window started first, then one start for each step.
+std::pair<DWORD, std::string> started(const fs::path& exe, const std::wstring& option) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  static int n = 0;  // a name each: Wine may close an ended start's file late
+  const fs::path out = exe.parent_path() / std::to_string(++n);
+  STARTUPINFOW si{.cb = sizeof si, .dwFlags = STARTF_USESTDHANDLES};
+  si.hStdOutput = si.hStdError =
+      ::CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_NEW, 0, 0);
+  std::wstring line = L"\"" + exe.wstring() + L"\" " + option;
+  PROCESS_INFORMATION pi{};
+  DWORD status = 255;
+  if (::CreateProcessW(nullptr, line.data(), 0, 0, TRUE, 0, 0, 0, &si, &pi)) {
+    ::WaitForSingleObject(pi.hProcess, 20000);
+    ::GetExitCodeProcess(pi.hProcess, &status);
+  }
+  ::CloseHandle(si.hStdOutput);
+  std::ifstream in(out, std::ios::binary);
+  return {status, std::string(std::istreambuf_iterator<char>(in), {})};
+}
+
+// The shown window of `thread` with a control `id` (IDOK: a message box).
+HWND shown(DWORD thread, int id) {
+  std::pair<int, HWND> seek{id, nullptr};
+  for (ULONGLONG until = ::GetTickCount64() + 20000; !seek.second && ::GetTickCount64() < until;
+       ::Sleep(20))
+    ::EnumThreadWindows(
+        thread,
+        [](HWND h, LPARAM at) -> BOOL {
+          auto& s = *reinterpret_cast<std::pair<int, HWND>*>(at);
+          if (::IsWindowVisible(h) && ::GetDlgItem(h, s.first)) s.second = h;
+          return !s.second;
+        },
+        reinterpret_cast<LPARAM>(&seek));
+  return seek.second;
+}
+
+TEST(Win32Program, ExitStatusIsTheTruthAndKeptStepsAreNeverLost) {
+  std::wstring built = win32::widen(TALLIMO_EXE);
+  std::ranges::replace(built, L'/', L'\\');
+  const fs::path dir = fs::temp_directory_path() / "tallimo-exe", exe = dir / "tallimo.exe";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  fs::copy_file(L"Z:" + built, exe);
+  std::wstring line = exe.wstring();
+  for (const bool sessionEnds : {true, false}) {
+    STARTUPINFOW si{.cb = sizeof si};
+    PROCESS_INFORMATION window{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), 0, 0, FALSE, 0, 0, 0, &si, &window));
+    const auto step = [&](const wchar_t* option, DWORD status, const std::string& printed) {
+      const auto [got, text] = started(exe, option);
+      EXPECT_EQ(got, status) << fs::path(option);
+      EXPECT_NE(text.find(printed), std::string::npos) << fs::path(option) << text;
+    };
+    const HWND main = shown(window.dwThreadId, win32::kFirstId + frmMain::cmdCount);
+    if (sessionEnds) {
+      step(L"--count", 0, "");
+      // A step waits for the settings dialog, whose OK would overwrite it.
+      ::PostMessageW(main, WM_COMMAND, win32::kFirstId + frmMain::cmdSet, 0);
+      const HWND dialog = shown(window.dwThreadId, win32::kFirstId + frmSet::cmdCan);
+      step(L"--count", 0, "");
+      step(L"--status", 0, "2\n");
+      ::SendMessageW(::GetDlgItem(dialog, win32::kFirstId + frmSet::txtCnt), WM_SETTEXT, 0,
+                     reinterpret_cast<LPARAM>(L"32766"));
+      ::SendMessageW(dialog, WM_COMMAND, win32::kFirstId + frmSet::cmdReg, 0);
+      step(L"--status", 0, "32767\n");
+      // The refusal comes at once, in the window's words, before its box.
+      step(L"--count", 1, overflowError().description());
+      shown(window.dwThreadId, IDOK);
+      step(L"--uncount", 0, "");
+      step(L"--status", 0, "32766\n");
+      // A window that does not answer in time never takes the step later.
+      ::SuspendThread(window.hThread);
+      step(L"--count", 1, "does not answer");
+      ::ResumeThread(window.hThread);
+      step(L"--status", 0, "32766\n");
+      // The session's end does the waiting step before it writes the record.
+      for (const UINT msg : {WM_QUERYENDSESSION, WM_ENDSESSION})
+        ::SendMessageTimeoutW(main, msg, TRUE, 0, SMTO_BLOCK, 20000, nullptr);
+    } else {
+      ::PostMessageW(main, WM_CLOSE, 0, 0);
+      const HWND summary = shown(window.dwThreadId, IDOK);
+      step(L"--count", 1, "is closing");
+      ::PostMessageW(summary, WM_COMMAND, IDOK, 0);
+    }
+    ::WaitForSingleObject(window.hProcess, 20000);
+    std::array<std::byte, kDayRecordSize> record{};
+    std::ifstream(dir / "Cnt.arm", std::ios::binary).read(reinterpret_cast<char*>(&record), 20);
+    EXPECT_EQ(decodeDayRecord(record).count, sessionEnds ? 32766 : 0);
+    fs::remove(dir / "Cnt.arm");
+  }
+  fs::remove_all(dir);
 }
 
 }  // namespace
