@@ -1,13 +1,11 @@
 // The Linux program. Commands for a window already running are handed over
 // here without Qt; only a start that opens a window loads the window module.
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "app/Window.h"
+#include "app/Module.h"
 #include "platform/posix/PosixSystem.h"
 
 namespace {
@@ -63,10 +61,7 @@ int main(int argc, char** argv) {
       return fail(claim.message);
   }
 
-  const std::string module = (folder / kWindowModule).string();
-  void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
-  const auto run =
-      handle ? reinterpret_cast<RunWindow>(::dlsym(handle, "tallimo_run_window")) : nullptr;
-  if (!run) return fail(std::string("cannot load the window: ") + ::dlerror());
-  return run(&argc, argv, claim.instance.release(), call.command);
+  const auto window = tallimo::loadWindow(folder);
+  if (!window.run) return fail(window.error);
+  return window.run(&argc, argv, claim.instance.release(), call.command);
 }

@@ -3,12 +3,18 @@
 // window already running (`tallimo --count`) never pays for loading Qt.
 #include "app/Window.h"
 
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
 #include "frmMain/frmMain.h"
 #include "platform/ErrorReport.h"
 #include "platform/qt/QtPlatform.h"
 
-extern "C" __attribute__((visibility("default"))) int tallimo_run_window(
-    int* argc, char** argv, tallimo::posix::SingleInstance* claim, tallimo::Command command) {
+namespace {
+
+int runWindow(int* argc, char** argv, tallimo::posix::SingleInstance* claim,
+              tallimo::Command command) {
   int status = 0;
   auto platform = tallimo::qt::createPlatform(
       *argc, argv, std::unique_ptr<tallimo::posix::SingleInstance>(claim), status);
@@ -18,4 +24,24 @@ extern "C" __attribute__((visibility("default"))) int tallimo_run_window(
   // A shortcut pressed before Tallimo was running still counts.
   if (command != tallimo::Command::Show) window.takeStep(command, window.answerStep(command));
   return platform->run(window.form());
+}
+
+// Nothing may unwind into the program: whatever the window throws ends here.
+int runWindowCaught(int* argc, char** argv, tallimo::posix::SingleInstance* claim,
+                    tallimo::Command command) noexcept {
+  try {
+    return runWindow(argc, argv, claim, command);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tallimo: %s\n", e.what());
+  } catch (...) {
+    std::fputs("tallimo: the window ended on an unknown error\n", stderr);
+  }
+  return 1;
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) RunWindow tallimo_window_entry(
+    const char* buildStamp) noexcept {
+  return std::strcmp(buildStamp, TALLIMO_BUILD_STAMP) == 0 ? &runWindowCaught : nullptr;
 }

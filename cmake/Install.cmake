@@ -80,7 +80,15 @@ configure_file("${PROJECT_SOURCE_DIR}/app/tallimo.metainfo.xml.in"
 
 # ---- install rules ----------------------------------------------------------------
 
-install(TARGETS tallimo tallimo_window
+# The installed program, which looks for its module in the install's folder
+# where the one in the build folder looks in the build folder. That folder is
+# the configured prefix's: an install elsewhere (--prefix, DESTDIR) is found
+# beside the program, and its lone copies look in the configured prefix.
+tallimo_program(tallimo_installed "${CMAKE_INSTALL_PREFIX}/${TALLIMO_PROGRAM_DIR}")
+set_target_properties(tallimo_installed PROPERTIES RUNTIME_OUTPUT_DIRECTORY
+                                                   "${CMAKE_BINARY_DIR}/for-install")
+
+install(TARGETS tallimo_installed tallimo_window
         RUNTIME DESTINATION "${TALLIMO_PROGRAM_DIR}" COMPONENT tallimo
         LIBRARY DESTINATION "${TALLIMO_PROGRAM_DIR}" COMPONENT tallimo)
 
