@@ -357,6 +357,11 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
     def v_type(self, text):
         self.v_keys(text, verb="type")
 
+    def v_hold(self, key, seconds):  # held down that long, as the X server repeats it
+        self.v_keys(key, verb="keydown")
+        time.sleep(float(seconds))
+        self.x.run("xdotool", "keyup", key)
+
     # ---- what a screen reader gets through AT-SPI -------------------------------------------
     def atspi(self):
         import gi

@@ -18,9 +18,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 #if QT_CONFIG(xcb)
 #include <xcb/xcb.h>
+// A field of xkb.h is called `explicit`.
+#define explicit explicit_
+#include <xcb/xkb.h>
+#undef explicit
 #endif
 
 #include "platform/ErrorReport.h"
@@ -107,6 +112,51 @@ QAccessibleInterface* accessibleRoles(const QString& className, QObject* object)
   return widget->isWindow() ? new QAccessibleWidget(widget, QAccessible::Window) : nullptr;
 }
 
+// A key held down is one press. The X server repeats a held key, as press and
+// release pairs that Qt marks as repeats only when it sees the pair together
+// (under load it often does not), or with detectable auto-repeat, switched
+// on below, as presses alone and one release at the end. Only the first press
+// of a key reaches a window until its release, whatever the load.
+class Application final : public QApplication {
+ public:
+  using QApplication::QApplication;
+
+  bool notify(QObject* receiver, QEvent* e) override {
+    const auto type = e->type();
+    // Windows get key events first, then pass them on to their widgets.
+    if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) && receiver->isWindowType()) {
+      const auto* key = static_cast<const QKeyEvent*>(e);
+      const quint32 code = key->nativeScanCode() != 0 ? key->nativeScanCode() : key->key();
+      if (key->isAutoRepeat()) return true;
+      if (type == QEvent::KeyPress && !held_.insert(code).second) return true;
+      if (type == QEvent::KeyRelease) held_.erase(code);
+    } else if (type == QEvent::ApplicationDeactivate) {
+      held_.clear();  // the release goes to another program
+    }
+    return QApplication::notify(receiver, e);
+  }
+
+ private:
+  std::set<quint32> held_;
+};
+
+// Asks the X server to repeat a held key as presses alone, so that no repeat
+// looks like a new press after a release.
+void detectableAutoRepeat() {
+#if QT_CONFIG(xcb)
+  auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (!x11 || !x11->connection()) return;
+  xcb_connection_t* c = x11->connection();
+  constexpr uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
+  free(xcb_xkb_use_extension_reply(c, xcb_xkb_use_extension(c, 1, 0), nullptr));
+  xcb_xkb_per_client_flags_reply_t* reply = xcb_xkb_per_client_flags_reply(
+      c, xcb_xkb_per_client_flags(c, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0), nullptr);
+  if (!reply || !(reply->value & flag))
+    std::fprintf(stderr, "tallimo: the X server cannot tell a held key from presses\n");
+  free(reply);
+#endif
+}
+
 class QtPlatform final : public Platform {
  public:
   QtPlatform(int& argc, char** argv, std::unique_ptr<posix::SingleInstance> instance);
@@ -120,15 +170,7 @@ class QtPlatform final : public Platform {
     }
     return form;
   }
-  int run(Form&) override {
-    const int status = QApplication::exec();
-    // The record is on disk once the loop ends, and a start from this folder
-    // waits until we are gone: tearing Qt, SDL and the bus connections down
-    // would only keep it waiting.
-    std::fflush(nullptr);
-    if (instance_) instance_->release();
-    std::_Exit(status);
-  }
+  int run(Form&) override { return QApplication::exec(); }
   MsgAnswer messageBox(std::string_view text, std::string_view title, MsgIcon icon,
                        MsgButtons buttons) override;
   bool modalOpen() const override { return QApplication::activeModalWidget() != nullptr; }
@@ -153,7 +195,7 @@ class QtPlatform final : public Platform {
   static MsgAnswer askBox(QWidget* owner, std::string_view text, std::string_view title,
                           MsgIcon icon, MsgButtons buttons);
 
-  QApplication app_;
+  Application app_;
   std::filesystem::path programDirectory_;
   std::unique_ptr<posix::SingleInstance> instance_;
   QtForm* main_ = nullptr;
@@ -176,6 +218,7 @@ QtPlatform::QtPlatform(int& argc, char** argv, std::unique_ptr<posix::SingleInst
                                                "TakaoGothic", "monospace"});
   QApplication::setFont(dialogFont());
   QAccessible::installFactory(accessibleRoles);
+  detectableAutoRepeat();
   watchTerminationSignals();
   watchSecondStarts();
 #ifndef QT_NO_SESSIONMANAGER
