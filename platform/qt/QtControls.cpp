@@ -159,4 +159,8 @@ void FormWindowBase::closing(QCloseEvent* e) {
   if (!form_.closingByProgram() && e->spontaneous()) form_.userClosed();
 }
 
+void FormWindowBase::stateChanged(QWidget* window) {
+  if (window->isMinimized()) form_.minimised();
+}
+
 }  // namespace tallimo::qt

@@ -100,6 +100,7 @@ class FormWindowBase {
   void release(QMouseEvent* e);
   bool key(QKeyEvent* e);
   void closing(QCloseEvent* e);
+  void stateChanged(QWidget* window);
 
  private:
   QtForm& form_;
@@ -121,6 +122,10 @@ class FormWindow final : public Base, FormWindowBase {
   void closeEvent(QCloseEvent* e) override {
     closing(e);
     Base::closeEvent(e);
+  }
+  void changeEvent(QEvent* e) override {
+    Base::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange) stateChanged(this);
   }
 };
 

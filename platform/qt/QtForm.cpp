@@ -463,6 +463,23 @@ void QtForm::bringForward() {
   }
 }
 
+// Neither window is in the taskbar, and some window managers offer a
+// minimise button all the same, or minimise the owner with its dialog: while
+// a modal window is open, that would leave nothing to click. Both come back.
+void QtForm::minimised() {
+  if (!QApplication::activeModalWidget()) return;
+  QTimer::singleShot(0, window_, [] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->isVisible() && w->isMinimized())
+        w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+    }
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      modal->raise();
+      modal->activateWindow();
+    }
+  });
+}
+
 void QtForm::showModal(Form& owner) {
   auto* dialog = qobject_cast<QDialog*>(window_);
   if (!dialog) return;

@@ -54,6 +54,8 @@ class QtForm final : public Form {
   void userClosed();
   void closeByUser();
   bool closingByProgram() const { return closingByProgram_; }
+  // The window manager minimised the window.
+  void minimised();
 
  private:
   QWidget* build(const ControlSpec& spec, ControlId id, QWidget* parent);

@@ -150,6 +150,18 @@ TEST_F(QtForms, OptionsFormAGroupPerFrameAndReportEverySelection) {
                                 "optionSelected optAla(0)"}));
 }
 
+// Some window managers minimise the dialog all the same, or its owner with it;
+// neither is in the taskbar, so both must come back.
+TEST_F(QtForms, DialogOffersNoMinimiseAndComesBackFromOne) {
+  EXPECT_FALSE(dialog.window->windowFlags() & Qt::WindowMinMaxButtonsHint);
+  main.show();
+  dialog.window->setWindowModality(Qt::ApplicationModal);
+  dialog.window->show();
+  for (QWidget* w : {main.window, dialog.window}) w->setWindowState(Qt::WindowMinimized);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(main.window->isMinimized() || dialog.window->isMinimized());
+}
+
 }  // namespace
 }  // namespace tallimo::qttest
 
