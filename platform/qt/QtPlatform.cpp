@@ -170,7 +170,15 @@ class QtPlatform final : public Platform {
     }
     return form;
   }
-  int run(Form&) override { return QApplication::exec(); }
+  int run(Form&) override {
+    const int status = QApplication::exec();
+    // The record is on disk once the loop ends, and a start from this folder
+    // waits until we are gone: tearing Qt, SDL and the bus connections down
+    // would only keep it waiting.
+    std::fflush(nullptr);
+    if (instance_) instance_->release();
+    std::_Exit(status);
+  }
   MsgAnswer messageBox(std::string_view text, std::string_view title, MsgIcon icon,
                        MsgButtons buttons) override;
   bool modalOpen() const override { return QApplication::activeModalWidget() != nullptr; }
