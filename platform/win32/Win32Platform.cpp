@@ -109,7 +109,7 @@ LRESULT CALLBACK anchorProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 // returns the exit status. It may still be starting: its anchor appears
 // once its platform is up.
 int handOver(const std::wstring& instance, Command command) {
-  const std::string folder = narrow(canonicalDirectory(executableDirectory()));
+  const std::string folder = narrow(executableDirectory());
   const ULONGLONG deadline = ::GetTickCount64() + kPatienceMs;
   HWND anchor = ::FindWindowW(kAnchorClass, instance.c_str());
   while (!anchor && ::GetTickCount64() < deadline) {
