@@ -9,8 +9,9 @@
 namespace tallimo::mdlMain {
 
 inline constexpr std::string_view kChimeFileName = "Chimes.wav";
-// A chime is a short sound; anything larger is refused rather than read whole.
-inline constexpr std::uint64_t kMaxChimeBytes = 8u << 20;
+// The whole file is read into memory: a size no chime reaches (a minute of
+// CD-quality sound is about 10 MiB) is refused rather than read.
+inline constexpr std::uint64_t kMaxChimeBytes = std::uint64_t{256} << 20;
 
 // The last chime read, with one zero byte after the file's contents.
 extern std::vector<std::byte> chimeBuffer;

@@ -57,17 +57,18 @@ TEST_F(Alarm, PlaysAFreshReadOfTheChimeBeforeItsMessage) {
   std::size_t playedAtBox = 0;
   fake.whileBoxShown = [&](const std::string&) { playedAtBox = fake.played.size(); };
   const auto chime = fake.dir / "Chimes.wav";
-  // None (an empty one is made), a file, one of 8 MiB, and a larger one that
-  // is reported from its length, without a byte of it read.
-  const std::uintmax_t sizes[] = {0, 4, 8 << 20, (8 << 20) + 1};
+  // None (an empty one is made), a file, a minute of CD-quality sound, and one
+  // past 256 MiB that is reported from its length, without a byte of it read.
+  constexpr std::uintmax_t kCap = std::uintmax_t{256} << 20;
+  const std::uintmax_t sizes[] = {0, 4, 44 + 60 * 44100 * 4, kCap + 1};
   for (int day = 1; const std::uintmax_t size : sizes) {
     if (day > 1) fake.writeFile("Chimes.wav", "RIFF"), fs::resize_file(chime, size);
     const std::uint64_t readBefore = fake.bytesRead;
     tick(12, 0, 0, day++);
     EXPECT_EQ(fs::file_size(chime), size);
-    if (size > (8 << 20)) {
+    if (size > kCap) {
       EXPECT_EQ(boxes(), "- Tallimo: ファイル \"" + chime.string() +
-                             "\" は大きすぎます（8 MB まで）。\n" + kAlarm);
+                             "\" は大きすぎます（256 MB まで）。\n" + kAlarm);
       EXPECT_EQ(fake.played.size(), 3u);
       EXPECT_EQ(fake.bytesRead, readBefore);
       continue;
