@@ -204,7 +204,13 @@ void frmMain::takeStep(Command command, const StepReply& reply) {
 
 // The count once the kept steps are done: what `--status` answers.
 std::int16_t frmMain::countAfterKeptSteps() const {
-  CounterState after = state;
+  return countAfterKeptSteps(state.count);
+}
+
+// The count `count` becomes once the kept steps are done: what `--status`
+// answers.
+std::int16_t frmMain::countAfterKeptSteps(std::int16_t count) const {
+  CounterState after{.count = count};
   for (const Command step : keptSteps_) {
     if (step == Command::Uncount)
       tallimo::countDown(after);
@@ -214,18 +220,14 @@ std::int16_t frmMain::countAfterKeptSteps() const {
   return after.count;
 }
 
-// Kept steps are clicks made once the modal window has closed. At an end they
-// are done before the record is written, without a box: no one would see it.
 void frmMain::applyKeptSteps(bool quietly) {
-  for (const Command step : std::exchange(keptSteps_, {})) {
-    if (!quietly)
-      applyStep(step);
-    else if (step == Command::Uncount)
-      tallimo::countDown(state);
-    else if (state.count < kMaxCount)
-      tallimo::countUp(state);
+  if (quietly) {
+    state.count = countAfterKeptSteps();
+    keptSteps_.clear();
+    if (loaded_) showCount();
+    return;
   }
-  if (quietly && loaded_) showCount();
+  for (const Command step : std::exchange(keptSteps_, {})) applyStep(step);
 }
 
 // Not before the load step has brought the record in, nor under a modal
@@ -338,7 +340,16 @@ void frmMain::closeRequested() {
 }
 
 void frmMain::sessionEnding() {
-  if (!loaded_) return;
+  if (!loaded_) {
+    // Under the restore question the record stays as it is for the next
+    // start to offer, with the steps kept meanwhile counted on its count.
+    if (keptSteps_.empty()) return;
+    DayRecord held = record_;
+    held.count = countAfterKeptSteps(record_.count);
+    keptSteps_.clear();
+    writeDayRecord(platform_, encodeDayRecord(held));
+    return;
+  }
   applyKeptSteps(true);
   writeDayRecord(platform_, encodeDayRecord(recordFromState(state, dayNumber(platform_.now()))));
 }

@@ -43,6 +43,7 @@ class frmMain final : public FormEvents {
   void countDown();
   bool canStepNow() const;
   std::int16_t countAfterKeptSteps() const;
+  std::int16_t countAfterKeptSteps(std::int16_t count) const;
   void applyStep(Command);
   void applyKeptSteps(bool quietly);
   void clockTick();
