@@ -4,6 +4,7 @@
 # flags and measured in one run on Xvfb with openbox, in alternating order.
 #
 #   bash bench/run.sh [REPETITIONS]      (5 by default; each takes about 40 s)
+#   BENCH_BUILD=build/mine bash bench/run.sh   (another build folder than build/bench)
 #
 # For each repetition and program:
 #   start-up  process start to the MapNotify of the window's frame, taken by
@@ -34,9 +35,9 @@ starts=2 # extra start-up pairs (ABBA) per repetition
 bash scripts/install-deps.sh >/dev/null
 
 # Same build type as the default preset; two jobs at most on shared machines.
-build=build/bench
+build=${BENCH_BUILD:-build/bench}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLIMO_BENCH=ON \
-  -DTALLIMO_TESTS=OFF >/dev/null
+  -DBUILD_TESTING=OFF -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
 cmake --build "$build" --target tallimo tallimo_window tallimo_baseline tallimo_xprobe -j 2 >/dev/null
 probe="$PWD/$build/bench/tallimo_xprobe"
 
