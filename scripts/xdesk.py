@@ -19,6 +19,7 @@ import shutil
 import signal
 import struct
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -48,6 +49,21 @@ MOUSE = dict(  # "drag": released off the window; "double": see Desk.double_clic
     drag=["mousedown", "1", "mousemove_relative", "0", "90", "mouseup", "1"],
 )
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+README = pathlib.Path(__file__).resolve().parents[1] / "README.md"
+PANEL = """import sys
+from Xlib import X, Xatom, display
+x0, x1, h = map(int, sys.argv[1:])
+d = display.Display(); s = d.screen(); a = d.intern_atom
+w = s.root.create_window(x0, 0, x1 - x0 + 1, h, 0, s.root_depth, X.InputOutput, X.CopyFromParent,
+                         background_pixel=0x3366CC)
+w.change_property(a("_NET_WM_WINDOW_TYPE"), Xatom.ATOM, 32, [a("_NET_WM_WINDOW_TYPE_DOCK")])
+w.change_property(a("_NET_WM_STRUT_PARTIAL"), Xatom.CARDINAL, 32, [0, 0, h] + [0] * 5 + [x0, x1, 0, 0])
+w.set_wm_name("panel")
+w.set_wm_normal_hints(flags=1 | 4, x=x0, y=0)  # placed where it asks to be
+w.map()
+while True:
+    d.next_event()
+"""  # a panel at the top of the screen between x0 and x1, h pixels high
 
 
 def poll(what, fn, timeout=30):  # fn's first true value; without `what`, None when time is up
@@ -83,9 +99,22 @@ class Desk:  # Xvfb with openbox, and Wine's server when the program is an .exe
             self.wine("wineserver", "-k")
             self.wine("wine", "wineboot")
         self.xlib = xdisplay.Display(self.env["DISPLAY"])
-        self.spawn("openbox", "--sm-disable")
+        self.spawn("openbox", "--sm-disable", "--config-file", self.openbox_config())
         # Openbox answers before it manages windows: wait until a probe window gets managed.
         poll("openbox to manage a window", self.probe, 60)
+
+    def openbox_config(self):  # its own, with the README's key bindings; their program a link
+        self.shortcut = os.path.join(self.tmp, "bin", "tallimo")  # in a row: Session.v_link
+        text = README.read_text(encoding="utf-8").replace(
+            "/home/you/.local/bin/tallimo", self.shortcut
+        )
+        binds = re.findall(r"^ *(<keybind key=\"([^\"]+)\">.*?</keybind>)", text, re.M | re.S)
+        mods = dict(C="ctrl", A="alt", S="shift", W="super")
+        self.bindings = ["+".join(mods.get(k, k) for k in key.split("-")) for _, key in binds]
+        rc = pathlib.Path("/etc/xdg/openbox/rc.xml").read_text(encoding="utf-8")
+        rc = rc.replace("<keyboard>", "<keyboard>" + "".join(b for b, _ in binds), 1)
+        pathlib.Path(path := os.path.join(self.tmp, "rc.xml")).write_text(rc, encoding="utf-8")
+        return path
 
     def spawn(self, *argv, **kw):
         self.procs.append(subprocess.Popen(argv, env=self.env, **QUIET, **kw))
@@ -266,6 +295,18 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
 
     def v_signal(self, name):
         self.proc.send_signal(getattr(signal, "SIG" + name))
+
+    def v_panel(self, x0, x1, height):  # a dock at the top, its strut on the columns x0 to x1
+        self.procs.append(
+            subprocess.Popen([sys.executable, "-c", PANEL, x0, x1, height], env=self.x.env, **QUIET)
+        )
+        self.procs[-1].err = os.devnull
+        poll("the panel", lambda: "panel" in str(self.x.windows()))
+
+    def v_link(self):  # the key bindings' program is this row's
+        os.makedirs(os.path.dirname(self.x.shortcut), exist_ok=True)
+        os.symlink(self.exe, self.x.shortcut)
+        self.undo.append(f"rm {shlex.quote(self.x.shortcut)}")
 
     def v_weston(self):  # a Wayland compositor beside the X server, as in a Wayland session
         self.x.spawn("weston", "--backend=headless-backend.so", "--socket=tallimo-wl")

@@ -81,6 +81,15 @@ ROWS = dict(
     command_line_alone=f"LW: rec {SAVED}; mark; cmd 2 --bogus; said err bogus; cmd 0 --help;"
     "said out --count; cmd 1 --status; unchanged; sh 'rm Cnt.arm'; start --count; main;"
     "expect count=1; cmd 0 --status; said out ^1$",
+    # The README's openbox key bindings, pressed while another program has the focus.
+    shortcut_keys=f"L: start {NOW}; main; link; shortcut 3 5 2",
+    # Qt alone puts the window under this panel: with several monitors it ignores the work area.
+    two_monitors="L: sh 'xrandr --setmonitor L 512/135x768/203+0+0 screen &&"
+    " xrandr --setmonitor \"*R\" 512/135x768/203+512+0 none' 'xrandr --delmonitor L &&"
+    " xrandr --delmonitor R'; panel 512 1023 30; start; main; geom 512 30 62 61; shot placed",
+    # Openbox offers a minimise button on the dialog all the same.
+    dialog_minimised=f"L: start {NOW}; main; keys Tab space; box SETTINGS; comeback; keys Escape;"
+    "close; gone",
     wayland_session="L: weston; start WAYLAND_DISPLAY=tallimo-wl XDG_SESSION_TYPE=wayland; main;"
     "geom 0 0 62 61",
     no_display="L: start -DISPLAY; exit 1; stderr 1",

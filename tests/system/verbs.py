@@ -3,6 +3,7 @@
 import os
 import pathlib
 import re
+import subprocess
 import sys
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "scripts"))
@@ -111,6 +112,30 @@ class Scenario(xdesk.Session):
         poll(lambda: f"window {self.win} to have the focus; it is on {self.focus()}",
              lambda: self.focus() == want)  # fmt: skip
         super().v_keys(*keys, verb=verb)
+
+    def v_comeback(self):  # the window manager minimises the window: it and the main one return
+        self.x.run("xdotool", "windowminimize", str(self.win))
+        # Openbox takes requests in order: once the window is above, it was minimised.
+        self.x.run("wmctrl", "-i", "-r", str(self.win), "-b", "add,above")
+        poll("openbox", lambda: "_ABOVE" in self.prop("_NET_WM_STATE"))
+        for win in (self.win, self.main):
+            state = lambda: self.x.run("xprop", "-id", str(win), "_NET_WM_STATE", "WM_STATE")
+            poll(lambda: f"{win} to come back: {state()}", lambda: "Iconic" not in state())
+
+    def v_shortcut(self, count, *times):  # the README's bindings pressed while another window is
+        assert len(times) == len(self.x.bindings), f"the README binds {self.x.bindings}"  # active
+        self.procs.append(
+            subprocess.Popen(["xmessage", "-title", "other", "other"], env=self.x.env)
+        )
+        self.procs[-1].err = os.devnull
+        other = self.wait("another window", lambda pid, title: title == "other")
+        poll(lambda: f"the other window to be active: {self.focus()}",
+             lambda: self.focus() == [str(other)] * 2)  # fmt: skip
+        for key, n in zip(self.x.bindings, times):
+            for _ in range(int(n)):
+                self.x.run("xdotool", "key", key)
+        self.v_expect(f"count={count}")
+        assert self.focus() == [str(other)] * 2, f"the focus moved to {self.focus()}"
 
     # ---- what a screen reader gets ----------------------------------------------------------
     def v_tree(self, name):  # the accessible tree has a line holding each of trees[name]
