@@ -143,12 +143,10 @@ class Scenario(xdesk.Session):
             self.lines = self.tree()
             return all(any(want in line for line in self.lines) for want in self.trees[name])
 
-        try:
-            poll(f"the accessible tree to hold {self.trees[name]}", complete)
-        finally:  # kept for reading
-            print(f"\n--- accessible tree {name} ---", *self.lines, sep="\n")
-            with open(os.path.join(xdesk.SHOTS, f"{self.name}.{name}.txt"), "w") as f:
-                print(*self.lines, sep="\n", file=f)
+        poll(
+            lambda: f"the accessible tree to hold {self.trees[name]}; it holds {self.lines}",
+            complete,
+        )
 
     def v_spoken(self, text):  # the focused count button says `text`, and a notification shows it
         said = {

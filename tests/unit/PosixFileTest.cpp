@@ -1,5 +1,5 @@
 // Files as the program meets them on a real system: a full disk, and a record
-// that the user may read but not write.
+// that the user may read but not write. The wording is the system scenarios' to show.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,19 +17,18 @@
 namespace tallimo::posix {
 namespace {
 
-std::string failure(const std::function<void()>& step) {
+int failure(const std::function<void()>& step) {  // the error's number, 0 for none
   try {
     step();
   } catch (const AppError& e) {
-    return std::to_string(e.number()) + " " + e.description();
+    return e.number();
   }
-  return "no failure";
+  return 0;
 }
 
-TEST(PosixFile, FailuresCarryTheRunTimeNumberAndTheSystemsReason) {
+TEST(PosixFile, FailuresCarryTheRunTimeNumber) {
   const std::array<std::byte, 20> record{};
-  EXPECT_EQ(failure([&] { openFile("/dev/full")->write(0, record); }),
-            "61 ファイル \"/dev/full\" に書き込めません。ディスクの空き容量が不足しています。");
+  EXPECT_EQ(failure([&] { openFile("/dev/full")->write(0, record); }), 61);
 
   // A read-only record opens all the same: it is read, and only writing fails.
   const auto dir =
@@ -43,11 +42,7 @@ TEST(PosixFile, FailuresCarryTheRunTimeNumberAndTheSystemsReason) {
     std::array<std::byte, 8> bytes{};
     const auto file = openFile(path);
     const bool read = file->read(0, bytes) == 5 && bytes[4] == std::byte{'5'};
-    const std::string write = failure([&] { file->write(0, bytes); });
-    return read && write == "70 ファイル \"" + path.string() +
-                                "\" に書き込めません。アクセスが拒否されました。"
-               ? 0
-               : 1;
+    return read && failure([&] { file->write(0, bytes); }) == 70 ? 0 : 1;
   };
   EXPECT_EXIT(std::exit(asUser()), testing::ExitedWithCode(0), "");
   std::filesystem::remove_all(dir);
