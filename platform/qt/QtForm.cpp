@@ -356,8 +356,11 @@ void QtForm::setDescription(ControlId id, std::string_view text) {
   QWidget* w = widgets_.at(id);
   w->setAccessibleDescription(qs(text));
   // Qt 6.4 sends the change with an object where AT-SPI wants the text, and
-  // Orca drops it; a notification that shows up is spoken.
-  if (w->hasFocus()) {
+  // Orca drops it; a notification that shows up is spoken, also from a window
+  // in the background (a count from a shortcut). Once a count: by the control
+  // that has the focus, or gets it back with the window. Painted by nothing
+  // and 1x1, it neither shows nor takes the focus.
+  if (w == w->window()->focusWidget()) {
     if (!announcer_) {
       announcer_ = new QWidget(client_);
       announcer_->setObjectName(kAnnouncer);
