@@ -8,7 +8,6 @@
 #include <exception>
 
 #include "frmMain/frmMain.h"
-#include "platform/ErrorReport.h"
 #include "platform/qt/QtPlatform.h"
 
 namespace {
@@ -18,12 +17,7 @@ int runWindow(int* argc, char** argv, tallimo::posix::SingleInstance* claim,
   int status = 0;
   auto platform = tallimo::qt::createPlatform(
       *argc, argv, std::unique_ptr<tallimo::posix::SingleInstance>(claim), status);
-  if (!platform) return status;
-  tallimo::frmMain window(*platform);
-  tallimo::fatalOnError(*platform, [&] { window.open(); });
-  // A shortcut pressed before Tallimo was running still counts.
-  if (command != tallimo::Command::Show) window.takeStep(command, window.answerStep(command));
-  return platform->run(window.form());
+  return platform ? tallimo::runMainWindow(*platform, command) : status;
 }
 
 // Nothing may unwind into the program: whatever the window throws ends here.

@@ -5,11 +5,9 @@
 #include <vector>
 
 #include "frmMain/frmMain.h"
-#include "platform/ErrorReport.h"
 #include "platform/win32/Win32Platform.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  using tallimo::Command;
   using tallimo::Invocation;
   using tallimo::win32::printed;
   using tallimo::win32::Stream;
@@ -30,10 +28,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
   int status = 0;
   auto platform = tallimo::win32::createPlatform(call.command, status);
-  if (!platform) return status;
-  tallimo::frmMain window(*platform);
-  tallimo::fatalOnError(*platform, [&] { window.open(); });
-  // A shortcut pressed before Tallimo was running still counts.
-  if (call.command != Command::Show) window.takeStep(call.command, window.answerStep(call.command));
-  return platform->run(window.form());
+  return platform ? tallimo::runMainWindow(*platform, call.command) : status;
 }

@@ -18,6 +18,20 @@ AppError internalError(const std::string& detail) {
   return {kErrInternal, "内部エラーが発生しました。(" + detail + ")"};
 }
 
+namespace {
+std::string runtimeError(const AppError& e) {
+  return "実行時エラー '" + std::to_string(e.number()) + "':";
+}
+}  // namespace
+
+std::string fatalErrorText(const AppError& e) {
+  return runtimeError(e) + "\n\n" + e.what();
+}
+
+std::string fatalErrorLine(const AppError& e) {
+  return runtimeError(e) + " " + e.what();
+}
+
 AppError fileError(FileOp op, const std::string& path, int number, const std::string& reason) {
   const char* what = "";
   switch (op) {

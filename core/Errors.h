@@ -37,6 +37,11 @@ AppError typeMismatchError();
 AppError outOfMemoryError();
 AppError internalError(const std::string& detail);
 
+// The fatal error report: the box's text ("実行時エラー 'N':", a blank line,
+// the description) and the line for stderr, after "tallimo: ".
+std::string fatalErrorText(const AppError& e);
+std::string fatalErrorLine(const AppError& e);
+
 enum class FileOp { Open, Read, Write, Close };
 // A file failure naming the file and the system's reason.
 AppError fileError(FileOp op, const std::string& path, int number, const std::string& reason);

@@ -80,6 +80,14 @@ const FormSpec frmMain::kLayout{
 
 frmMain::frmMain(Platform& platform) : platform_(platform) {}
 
+int runMainWindow(Platform& platform, Command first) {
+  frmMain window(platform);
+  fatalOnError(platform, [&] { window.open(); });
+  // A shortcut pressed before Tallimo was running still counts.
+  if (first != Command::Show) window.takeStep(first, window.answerStep(first));
+  return platform.run(window.form());
+}
+
 void frmMain::open() {
   form_ = platform_.createForm(kLayout, *this);
   fatalOnError(platform_, [this] { load(); });

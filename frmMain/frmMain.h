@@ -76,4 +76,9 @@ class frmMain final : public FormEvents {
   std::optional<LocalTime> prevLapTick_;
 };
 
+// What every front does once it has its platform: opens the main window,
+// hands it the step the start was made for (Show: none), and runs the event
+// loop. Returns the exit status.
+int runMainWindow(Platform& platform, Command first);
+
 }  // namespace tallimo

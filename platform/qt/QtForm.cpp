@@ -15,6 +15,7 @@
 #include <xcb/xcb.h>
 #endif
 
+#include "platform/FormRules.h"
 #include "platform/qt/QtCaption.h"
 #include "platform/qt/QtCommon.h"
 #include "platform/qt/QtControls.h"
@@ -36,14 +37,6 @@ void setColor(QWidget* w, QPalette::ColorRole role, const QColor& c) {
 
 void paintBackground(QWidget* w, SysColor color) {
   setColor(w, qobject_cast<QLineEdit*>(w) ? QPalette::Base : QPalette::Window, systemColor(color));
-}
-
-// Where a code-point offset into `text` falls in Qt's UTF-16 units.
-int utf16Offset(const QString& text, int codePoints) {
-  int units = 0;
-  for (int i = 0; i < codePoints && units < text.size(); ++i)
-    units += text.at(units).isHighSurrogate() ? 2 : 1;
-  return std::min<int>(units, static_cast<int>(text.size()));
 }
 
 #if QT_CONFIG(xcb)
@@ -166,7 +159,7 @@ QRect freeArea() {
 }  // namespace
 
 QtForm::QtForm(Platform& platform, const FormSpec& spec, FormEvents& events, bool isMain)
-    : platform_(platform), spec_(spec), events_(events), isMain_(isMain) {
+    : platform_(platform), spec_(spec), events_(events), isMain_(isMain), timers_(spec.controls) {
   const QSize client(px(spec.clientWidth), px(spec.clientHeight));
   if (spec.kind == FormKind::ToolWindow) {
     // Frameless, with a caption of our own around the client area.
@@ -203,7 +196,6 @@ QtForm::QtForm(Platform& platform, const FormSpec& spec, FormEvents& events, boo
     QWidget* parent = control.container >= 0 ? widgets_.at(control.container) : client_;
     widgets_.push_back(build(control, id, parent));
     setText(id, control.text);
-    timerOn_.push_back(control.kind == ControlKind::Timer && control.enabled);
   }
   setTabOrder();
   for (std::size_t i = 0; i < widgets_.size(); ++i) {
@@ -271,31 +263,22 @@ QWidget* QtForm::build(const ControlSpec& spec, ControlId id, QWidget* parent) {
   return w;
 }
 
-// Focus moves by tab index; disabled boxes and unselected options are skipped
-// by Qt itself because they cannot take the focus by Tab.
+// Disabled boxes and unselected options are skipped by Qt itself because
+// they cannot take the focus by Tab.
 void QtForm::setTabOrder() {
-  std::vector<ControlId> order;
-  for (std::size_t i = 0; i < widgets_.size(); ++i) {
-    const auto kind = spec_.controls[i].kind;
-    if (kind == ControlKind::Button || kind == ControlKind::TextBox || kind == ControlKind::Option)
-      order.push_back(static_cast<ControlId>(i));
+  QWidget* previous = nullptr;
+  for (const ControlId id : tabOrder(spec_.controls)) {
+    if (!isTabStop(spec_.controls[id].kind)) continue;
+    if (previous) QWidget::setTabOrder(previous, widgets_[id]);
+    previous = widgets_[id];
   }
-  std::ranges::stable_sort(order, [this](ControlId a, ControlId b) {
-    return spec_.controls[a].tabIndex < spec_.controls[b].tabIndex;
-  });
-  for (std::size_t i = 1; i < order.size(); ++i)
-    QWidget::setTabOrder(widgets_[order[i - 1]], widgets_[order[i]]);
 }
 
 void QtForm::focusFirst() {
-  ControlId best = -1;
-  for (std::size_t i = 0; i < widgets_.size(); ++i) {
-    const QWidget* w = widgets_[i];
-    if (!w || !w->isEnabled() || !(w->focusPolicy() & Qt::TabFocus)) continue;
-    if (best < 0 || spec_.controls[i].tabIndex < spec_.controls[best].tabIndex)
-      best = static_cast<ControlId>(i);
-  }
-  if (best >= 0) widgets_[best]->setFocus(Qt::TabFocusReason);
+  const ControlId first = firstFocus(spec_.controls, [this](ControlId id) {
+    return widgets_[id]->isEnabled() && (widgets_[id]->focusPolicy() & Qt::TabFocus);
+  });
+  if (first >= 0) widgets_[first]->setFocus(Qt::TabFocusReason);
 }
 
 // An option pair is one tab stop: only its selected member takes Tab.
@@ -377,7 +360,7 @@ void QtForm::setEnabled(ControlId id, bool on) {
   if (QWidget* w = widgets_.at(id))
     w->setEnabled(on);
   else
-    timerOn_.at(id) = on;
+    timers_.set(id, on);
 }
 
 void QtForm::setBackColor(ControlId id, SysColor color) {
@@ -386,9 +369,9 @@ void QtForm::setBackColor(ControlId id, SysColor color) {
 
 void QtForm::setSelection(ControlId id, int start, int length) {
   if (auto* box = qobject_cast<QLineEdit*>(widgets_.at(id))) {
-    const QString text = box->text();
-    const int from = utf16Offset(text, start);
-    box->setSelection(from, utf16Offset(text, start + length) - from);
+    const std::u16string text = box->text().toStdU16String();
+    const int from = utf16Offset<char16_t>(text, start);
+    box->setSelection(from, utf16Offset<char16_t>(text, start + length) - from);
   }
 }
 
@@ -513,20 +496,15 @@ void QtForm::closeByUser() {
   close();
 }
 
-// One wake-up a second for all of a form's timers, just after each second
-// of the wall clock begins, so that every tick reads a new second.
+// One wake-up for all of a form's timers.
 void QtForm::scheduleTick(bool first) {
   const auto ms = static_cast<int>(QDateTime::currentMSecsSinceEpoch() % 1000);
-  ticker_->start(first ? 1000 : 1010 - ms);
+  ticker_->start(first ? kTickPeriodMs : msUntilNextTick(ms));
 }
 
 void QtForm::tick() {
   scheduleTick(false);
-  for (std::size_t i = 0; i < timerOn_.size(); ++i) {
-    if (!timerOn_[i]) continue;
-    const auto id = static_cast<ControlId>(i);
-    notify([id](FormEvents& ev) { ev.timerTick(id); });
-  }
+  timers_.tick([this](ControlId id) { notify([id](FormEvents& ev) { ev.timerTick(id); }); });
 }
 
 }  // namespace tallimo::qt

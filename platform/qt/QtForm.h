@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/ErrorReport.h"
+#include "platform/FormRules.h"
 #include "platform/Platform.h"
 
 namespace tallimo::qt {
@@ -75,7 +76,7 @@ class QtForm final : public Form {
   ToolCaption* caption_ = nullptr;
   QWidget* announcer_ = nullptr;   // a notification for screen readers
   std::vector<QWidget*> widgets_;  // nullptr for timers
-  std::vector<bool> timerOn_;
+  Timers timers_;
   QTimer* ticker_ = nullptr;
   bool closingByProgram_ = false;
 };

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/ErrorReport.h"
+#include "platform/FormRules.h"
 #include "platform/Platform.h"
 
 struct IAccPropServices;
@@ -118,7 +119,6 @@ class Win32Form final : public Form {
     HWND hwnd = nullptr;
     SysColor back = SysColor::Default;
     bool checked = false;
-    bool timerOn = false;
     bool swallowing = false;  // the mouse press that focused a text box
     ClickTracker clicks;
   };
@@ -136,6 +136,7 @@ class Win32Form final : public Form {
   void placeOver(HWND owner);
   void userClosed();
   void destroy();
+  void startTicker(int ms);
   void tick();
   template <typename F>
   void notify(F&& f);
@@ -148,6 +149,7 @@ class Win32Form final : public Form {
   UINT dpi_ = 96;
   std::vector<Control> controls_;
   std::vector<HFONT> fonts_;
+  Timers timers_;
   ClickTracker clicks_;
   bool modal_ = false;
   bool closed_ = false;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/ErrorReport.h"
+#include "platform/FormRules.h"
 #include "platform/win32/Win32System.h"
 
 namespace tallimo::win32 {
@@ -15,14 +16,6 @@ namespace {
 
 constexpr UINT_PTR kSubclass = 1;
 constexpr int kIconId = 1;
-
-// Where a code-point offset into `text` falls in UTF-16 units.
-int utf16Offset(const std::wstring& text, int codePoints) {
-  std::size_t units = 0;
-  for (int i = 0; i < codePoints && units < text.size(); ++i)
-    units += (text[units] >= 0xD800 && text[units] <= 0xDBFF) ? 2 : 1;
-  return static_cast<int>(std::min(units, text.size()));
-}
 
 std::wstring windowText(HWND h) {
   std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(h)) + 1, L'\0');
@@ -97,7 +90,11 @@ void FocusKeeper::restore() const {
 // ---- Win32Form ------------------------------------------------------------------
 
 Win32Form::Win32Form(Win32Platform& platform, const FormSpec& spec, FormEvents& events, HWND owner)
-    : platform_(platform), spec_(spec), events_(events), controls_(spec.controls.size()) {
+    : platform_(platform),
+      spec_(spec),
+      events_(events),
+      controls_(spec.controls.size()),
+      timers_(spec.controls) {
   style_ = WS_POPUP | WS_CAPTION | WS_SYSMENU;
   exStyle_ = spec.kind == FormKind::ToolWindow ? WS_EX_TOOLWINDOW : 0;
   // An empty in-memory template: the controls follow from the layout table.
@@ -123,10 +120,8 @@ Win32Form::Win32Form(Win32Platform& platform, const FormSpec& spec, FormEvents& 
   nameControls();
   layout();
   if (spec.placed) placeClientAt(px(spec.clientLeft), px(spec.clientTop));
-  for (std::size_t i = 0; i < controls_.size(); ++i)
-    controls_[i].timerOn = spec.controls[i].kind == ControlKind::Timer && spec.controls[i].enabled;
   if (std::ranges::any_of(spec.controls, [](auto& c) { return c.kind == ControlKind::Timer; }))
-    ::SetTimer(hwnd_, kTicker, 1000, nullptr);
+    startTicker(kTickPeriodMs);
 }
 
 Win32Form::~Win32Form() {
@@ -181,15 +176,9 @@ void Win32Form::makeTopmost() {
 // groups option buttons in creation order. Each option pair starts a group
 // and whatever follows it starts the next one.
 void Win32Form::createControls() {
-  std::vector<ControlId> order;
-  for (std::size_t i = 0; i < controls_.size(); ++i)
-    if (spec_.controls[i].kind != ControlKind::Timer) order.push_back(static_cast<ControlId>(i));
-  std::ranges::stable_sort(
-      order, [this](ControlId a, ControlId b) { return specOf(a).tabIndex < specOf(b).tabIndex; });
-
   const HINSTANCE instance = ::GetModuleHandleW(nullptr);
   const ControlSpec* previous = nullptr;
-  for (ControlId id : order) {
+  for (ControlId id : tabOrder(spec_.controls)) {
     const ControlSpec& c = specOf(id);
     const wchar_t* cls = L"BUTTON";
     DWORD style = WS_CHILD | WS_VISIBLE | (c.enabled ? 0 : WS_DISABLED);
@@ -296,13 +285,13 @@ void Win32Form::setEnabled(ControlId id, bool on) {
   if (c.hwnd)
     ::EnableWindow(c.hwnd, on);
   else
-    c.timerOn = on;
+    timers_.set(id, on);
 }
 
 void Win32Form::setSelection(ControlId id, int start, int length) {
   const std::wstring text = windowText(handle(id));
-  ::SendMessageW(handle(id), EM_SETSEL, static_cast<WPARAM>(utf16Offset(text, start)),
-                 static_cast<LPARAM>(utf16Offset(text, start + length)));
+  ::SendMessageW(handle(id), EM_SETSEL, static_cast<WPARAM>(utf16Offset<wchar_t>(text, start)),
+                 static_cast<LPARAM>(utf16Offset<wchar_t>(text, start + length)));
 }
 
 void Win32Form::select(ControlId id) {
@@ -331,15 +320,11 @@ void Win32Form::syncOptions(int container) {
 }
 
 void Win32Form::focusFirst() {
-  ControlId best = -1;
-  for (std::size_t i = 0; i < controls_.size(); ++i) {
-    const ControlSpec& c = spec_.controls[i];
-    const bool focusable = c.kind == ControlKind::Button || c.kind == ControlKind::TextBox ||
-                           (c.kind == ControlKind::Option && controls_[i].checked);
-    if (!focusable || !::IsWindowEnabled(controls_[i].hwnd)) continue;
-    if (best < 0 || c.tabIndex < specOf(best).tabIndex) best = static_cast<ControlId>(i);
-  }
-  if (best >= 0) setFocus(best);
+  const ControlId first = firstFocus(spec_.controls, [this](ControlId id) {
+    return (specOf(id).kind != ControlKind::Option || controls_[id].checked) &&
+           ::IsWindowEnabled(controls_[id].hwnd);
+  });
+  if (first >= 0) setFocus(first);
 }
 
 void Win32Form::show() {

@@ -7,7 +7,10 @@
 #include <windowsx.h>
 // clang-format on
 
+#include <string>
 #include <utility>
+
+#include "platform/FormRules.h"
 
 namespace tallimo::win32 {
 namespace {
@@ -110,7 +113,8 @@ INT_PTR Win32Form::dialogMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return TRUE;
     case WM_DPICHANGED: {
       dpi_ = HIWORD(wp);
-      layout();
+      // Nothing may unwind through the dialog procedure.
+      fatalOnError(platform_, [this] { layout(); });
       const auto* suggested = reinterpret_cast<const RECT*>(lp);
       ::SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -191,17 +195,18 @@ void Win32Form::userClosed() {
   ::PostQuitMessage(0);
 }
 
-// One wake-up a second for all of a form's timers, just after each second of
-// the wall clock begins, so that every tick reads a new second.
+// One wake-up for all of a form's timers. Without it the clock, the alarm and
+// the report would stop without a word: that ends the program instead.
+void Win32Form::startTicker(int ms) {
+  if (!::SetTimer(hwnd_, kTicker, static_cast<UINT>(ms), nullptr))
+    throw internalError("SetTimer " + std::to_string(::GetLastError()));
+}
+
 void Win32Form::tick() {
   SYSTEMTIME t{};
   ::GetLocalTime(&t);
-  ::SetTimer(hwnd_, kTicker, 1010u - t.wMilliseconds, nullptr);
-  for (std::size_t i = 0; i < controls_.size(); ++i) {
-    if (!controls_[i].timerOn) continue;
-    const auto id = static_cast<ControlId>(i);
-    notify([id](FormEvents& ev) { ev.timerTick(id); });
-  }
+  fatalOnError(platform_, [&] { startTicker(msUntilNextTick(t.wMilliseconds)); });
+  timers_.tick([this](ControlId id) { notify([id](FormEvents& ev) { ev.timerTick(id); }); });
 }
 
 }  // namespace tallimo::win32

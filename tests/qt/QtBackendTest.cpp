@@ -1,6 +1,6 @@
 // The Qt backend on the offscreen platform, where only Qt can go wrong: its
-// fonts, the own caption without a window manager, the timers' wake-up, and
-// the dialog's option groups.
+// fonts, the own caption without a window manager, and the dialog's option
+// groups.
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,7 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QTest>
-#include <QTimer>
 #include <functional>
-#include <map>
 
 #include "frmMain/frmMain.h"
 #include "frmSet/frmSet.h"
@@ -28,7 +26,7 @@ using M = frmMain;
 using S = frmSet;
 
 // A form made from a real layout table, logging notifications by control
-// name ("activated cmdCount"); timer ticks are only counted.
+// name ("activated cmdCount").
 struct RecordedForm final : FormEvents {
   explicit RecordedForm(const FormSpec& s) : spec(s), form(thePlatform->createForm(s, *this)) {
     for (QWidget* w : QApplication::topLevelWidgets())
@@ -37,7 +35,6 @@ struct RecordedForm final : FormEvents {
   void activated(ControlId id) override { add("activated ", id); }
   void rightPressed(ControlId id) override { add("rightPressed ", id); }
   void optionSelected(ControlId id) override { add("optionSelected ", id); }
-  void timerTick(ControlId id) override { ++ticks[id]; }
   void closeRequested() override { log.push_back("closeRequested"); }
   void add(std::string what, ControlId id) {
     if (id == kFormArea) return log.push_back(what + "form");
@@ -54,7 +51,6 @@ struct RecordedForm final : FormEvents {
 
   const FormSpec& spec;
   Log log;
-  std::map<ControlId, int> ticks;
   std::unique_ptr<Form> form;
   QWidget* window = nullptr;
 };
@@ -125,19 +121,6 @@ TEST_F(QtForms, AHeldKeyIsOnePress) {
     QTest::simulateEvent(main.window->windowHandle(), false, key, {}, text, false);
   }
   EXPECT_EQ(main.take(), (Log{"activated cmdCount", "activated cmdCount"}));
-}
-
-TEST_F(QtForms, EnabledTimersTickDisabledNever) {
-  for (ControlId timer : {M::tmrClock, M::tmrAlarm, M::tmrLap}) main.form->setEnabled(timer, false);
-  main.form->setEnabled(M::tmrAlarm, true);
-  // One wake-up within a second drives them all: here it comes at once, twice.
-  for (int i = 0; i < 2; ++i) {
-    auto* wakeUp = main.window->findChild<QTimer*>({}, Qt::FindDirectChildrenOnly);
-    ASSERT_TRUE(wakeUp && wakeUp->isActive() && wakeUp->remainingTime() <= 1010);
-    QTimerEvent due(wakeUp->timerId());
-    QCoreApplication::sendEvent(wakeUp, &due);
-  }
-  EXPECT_EQ(main.ticks, (std::map<ControlId, int>{{M::tmrAlarm, 2}}));
 }
 
 // Keys, tab order and the focusing click in the dialog are the system

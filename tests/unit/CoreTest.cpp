@@ -11,6 +11,7 @@
 #include "core/DayRecord.h"
 #include "core/Errors.h"
 #include "core/LocalTime.h"
+#include "platform/FormRules.h"
 
 namespace tallimo {
 namespace {
@@ -82,6 +83,27 @@ TEST(CommandLine, OneStepAStartHelpOrAClearComplaint) {
   // Every option is explained on a line of its own.
   for (const char* option : {"--count", "--uncount", "--status", "--help", "--version"})
     EXPECT_NE(helpText().find("\n  " + std::string(option) + " "), std::string::npos) << option;
+}
+
+// What every backend does alike when it builds a form or ends the program.
+TEST(FormRules, TicksTabOrderSelectionsAndTheFatalReport) {
+  EXPECT_EQ(std::pair(msUntilNextTick(0), msUntilNextTick(999)), std::pair(1010, 11));
+  using enum ControlKind;
+  const ControlSpec controls[] = {{.kind = Label, .tabIndex = 2},   {.kind = Timer},
+                                  {.kind = Option, .tabIndex = 0},  {.kind = Button, .tabIndex = 2},
+                                  {.kind = TextBox, .tabIndex = 1}, {.kind = Timer}};
+  Timers timers(controls);
+  timers.set(1, false);
+  std::vector<ControlId> ticked;
+  timers.tick([&](ControlId id) { ticked.push_back(id); });
+  EXPECT_EQ(ticked, std::vector<ControlId>{5});
+  EXPECT_EQ(tabOrder(controls), (std::vector<ControlId>{2, 4, 0, 3}));  // equals in table order
+  EXPECT_EQ(firstFocus(controls, [](ControlId id) { return id != 2 && id != 4; }), 3);
+  const std::u16string_view text = u"a\U0001F600b";  // the emoji takes two units
+  for (const auto& [chars, units] : {std::pair(1, 1), {2, 3}, {3, 4}, {9, 4}})
+    EXPECT_EQ(utf16Offset(text, chars), units) << chars;
+  EXPECT_EQ(fatalErrorText(overflowError()), "実行時エラー '6':\n\nオーバーフローしました。");
+  EXPECT_EQ(fatalErrorLine(overflowError()), "実行時エラー '6': オーバーフローしました。");
 }
 
 }  // namespace
