@@ -80,14 +80,21 @@ class FormEvents {
   virtual void rightPressed(ControlId) {}    // right button pressed on a push button
   virtual void focusEntered(ControlId) {}    // a text box received the keyboard focus
   virtual void optionSelected(ControlId) {}  // by the user or by the program
+  // A form's running timers tick together, in table order, once every
+  // kTickPeriodMs, each tick just after a second of the wall clock begins
+  // (FormRules.h), so that a tick reads a second that the tick before did
+  // not. A busy machine or a clock set back breaks that: a tick comes late
+  // and is not made up, or reads a second again. So a handler reads the clock
+  // and never counts ticks. Ticks go on while a modal window is open.
   virtual void timerTick(ControlId) {}
   virtual void closeRequested() {}  // the user closed the form; the form then goes away
   virtual void sessionEnding() {}   // termination request or logout: save, no questions
-  // A step handed over by a start from the command line (the backend brings
-  // the window forward for Show itself). `answerStep` says what the window
-  // will do and changes nothing, and opens no window; `takeStep` does it, and
-  // the backend calls it only once the answer has reached a sender that still
-  // waits for it: a sender that gave up must find the step never done.
+  // A step handed over by a start from the command line. `answerStep` says
+  // what the window will do and changes nothing, and opens no window;
+  // `takeStep` does it, and the backend calls it only once the answer has
+  // reached a sender that still waits for it: a sender that gave up must find
+  // the step never done. Show is the backend's own: it brings the window
+  // forward and never passes Show to `takeStep`.
   virtual StepReply answerStep(Command) { return {}; }
   virtual void takeStep(Command, const StepReply&) {}
 
@@ -161,6 +168,8 @@ class Platform {
   // Runs the event loop until `main` has closed; returns the exit status.
   virtual int run(Form& main) = 0;
 
+  // A modal box; its answer is Ok for MsgButtons::Ok, and Yes or No for
+  // YesNo, which only its buttons give: Escape and the close box do nothing.
   virtual MsgAnswer messageBox(std::string_view text, std::string_view title, MsgIcon,
                                MsgButtons) = 0;
   // True while a modal dialog or message box of this program is open.

@@ -79,8 +79,10 @@ int signalPipe[2] = {-1, -1};
 posix::SingleInstance* startingClaim = nullptr;
 
 extern "C" void onTerminationSignal(int) {
+  const int saved = errno;  // of whatever the signal interrupted
   const char byte = 1;
   [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
+  errno = saved;
 }
 
 // A question is answered by its buttons only: Escape or the close box would
@@ -237,8 +239,16 @@ QtPlatform::QtPlatform(int& argc, char** argv, std::unique_ptr<posix::SingleInst
 // A termination request saves the day and ends the program quietly. The
 // signal handler only writes a byte; the work is done in the event loop.
 void QtPlatform::watchTerminationSignals() {
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
-  ::fcntl(signalPipe[1], F_SETFL, O_NONBLOCK);
+  // Without it a termination request ends the program as it stands, and the
+  // last second's counting may be lost: say so.
+  const auto cannot = [](const char* step) {
+    std::fprintf(stderr, "tallimo: cannot watch for termination requests (%s): %s\n", step,
+                 std::strerror(errno));
+  };
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+    return cannot("socketpair");
+  // A handler must never block, however many signals come.
+  if (::fcntl(signalPipe[1], F_SETFL, O_NONBLOCK) != 0) return cannot("fcntl");
   auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app_);
   QObject::connect(notifier, &QSocketNotifier::activated, [this] {
     char byte;
@@ -249,7 +259,8 @@ void QtPlatform::watchTerminationSignals() {
   action.sa_handler = onTerminationSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &action, nullptr);
+  for (int sig : {SIGTERM, SIGINT, SIGHUP})
+    if (::sigaction(sig, &action, nullptr) != 0) cannot("sigaction");
 }
 
 // A second start from the same folder asks us to come forward, or hands us a
@@ -266,8 +277,10 @@ void QtPlatform::watchSecondStarts() {
           },
           [this](Command command, const StepReply& reply) {
             if (!main()) return;
-            if (command == Command::Show) main()->bringForward();
-            main()->events().takeStep(command, reply);
+            if (command == Command::Show)
+              main()->bringForward();
+            else
+              main()->events().takeStep(command, reply);
           });
     });
   });
@@ -332,10 +345,9 @@ MsgAnswer QtPlatform::askBox(QWidget* owner, std::string_view text, std::string_
 }
 
 void QtPlatform::fatalError(const AppError& e) {
-  std::fprintf(stderr, "tallimo: 実行時エラー '%d': %s\n", e.number(), e.what());
+  std::fprintf(stderr, "tallimo: %s\n", fatalErrorLine(e).c_str());
   std::fflush(stderr);
-  QMessageBox box(QMessageBox::Critical, qs(kAppTitle),
-                  QString("実行時エラー '%1':\n\n%2").arg(e.number()).arg(qs(e.what())));
+  QMessageBox box(QMessageBox::Critical, qs(kAppTitle), qs(fatalErrorText(e)));
   box.setTextFormat(Qt::PlainText);
   box.addButton("OK", QMessageBox::AcceptRole);
   box.exec();

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <stdexcept>
 
 #ifdef _WIN32
 #include "platform/win32/Win32System.h"
@@ -60,8 +61,18 @@ void FakeForm::showModal(Form&) {
 }
 
 void FakeForm::tick() {
-  for (ControlId i = 0; i < static_cast<ControlId>(controls.size()); ++i)
-    if (spec_.controls[i].kind == ControlKind::Timer && controls[i].enabled) events_.timerTick(i);
+  for (ControlId i = 0; i < static_cast<ControlId>(controls.size()); ++i) {
+    if (spec_.controls[i].kind != ControlKind::Timer || !controls[i].enabled) continue;
+    const int reads = platform_.clockReads;
+    events_.timerTick(i);
+    if (platform_.clockReads == reads) throw std::logic_error("a tick told the time by counting");
+  }
+}
+
+StepReply FakeForm::step(Command c, bool delivered) {
+  const StepReply reply = events_.answerStep(c);
+  if (delivered && c != Command::Show) events_.takeStep(c, reply);
+  return reply;
 }
 
 namespace {
@@ -119,6 +130,8 @@ MsgAnswer FakePlatform::messageBox(std::string_view text, std::string_view title
   --modalDepth;
   auto answer = buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
   if (!answers.empty()) answer = answers.front(), answers.pop_front();
+  if ((answer == MsgAnswer::Ok) != (buttons == MsgButtons::Ok))
+    throw std::logic_error("a box answered with a button it does not have");
   return answer;
 }
 

@@ -59,7 +59,12 @@ class FakeForm final : public Form {
   void click(ControlId id) { events_.activated(id); }
   void rightPress(ControlId id) { events_.rightPressed(id); }
   void closeBox() { events_.closeRequested(), closed = true; }
-  void tick();  // every running timer, in table order
+  // Every running timer, in table order; throws when a tick's handler does
+  // not read the clock, since ticks come late or read a second again.
+  void tick();
+  // A step from another start, as a backend hands it over: answered, then
+  // taken when `delivered`, Show never.
+  StepReply step(Command c, bool delivered = true);
 
   std::string caption;
   std::vector<Control> controls;
@@ -83,11 +88,11 @@ class FakePlatform final : public Platform {
   int run(Form&) override { return 0; }
   // Logs "<icon> <title>: <text>" (icon '-', 'i', '?' or '!'; "?YN" for a
   // question), runs whileBoxShown and gives the next scripted answer: when
-  // there is none, OK or No.
+  // there is none, OK or No. Throws on an answer that its buttons cannot give.
   MsgAnswer messageBox(std::string_view text, std::string_view title, MsgIcon, MsgButtons) override;
   bool modalOpen() const override { return modalDepth > 0; }
   [[noreturn]] void fatalError(const AppError&) override { std::abort(); }  // no test expects it
-  LocalTime now() override { return clock; }
+  LocalTime now() override { return ++clockReads, clock; }
   std::string decimalSeparator() override { return decimalPoint; }
   std::filesystem::path programFile(std::string_view name) override { return dir / name; }
   // The real file, counting the bytes read, except that while failFlush is
@@ -112,6 +117,7 @@ class FakePlatform final : public Platform {
   bool failFlush = false;
   std::uint64_t bytesRead = 0;  // by the program, from every file
   int modalDepth = 0;           // while whileModal or whileBoxShown runs
+  int clockReads = 0;
   std::vector<std::vector<std::byte>> played;
   std::vector<FakeForm*> forms;  // live forms, the main window first
 };

@@ -131,15 +131,23 @@ TEST_F(MainWindow, SavesEachChangeOnTheNextTickOnceTheLoadStepIsDone) {
   EXPECT_EQ(boxes(), "");
 }
 
+TEST_F(MainWindow, AStartTakesItsOwnStepOnceTheWindowIsOpen) {
+  for (const auto& [first, count] :
+       {std::pair(Command::Show, 5), {Command::Count, 6}, {Command::Uncount, 4}}) {
+    state().count = 5;
+    EXPECT_EQ(runMainWindow(fake, first), 0);
+    EXPECT_EQ(state().count, count);
+  }
+}
+
 TEST_F(MainWindow, StepsFromTheCommandLineAreAnsweredTruthfullyAndNeverLost) {
   // Each step is answered first and done only when the answer was delivered;
   // under a modal window it is kept, and done once it closes or at any end.
   std::string said;
   const auto step = [&](Command c, bool delivered = true) {
-    const StepReply r = window->answerStep(c);
+    const StepReply r = main().step(c, delivered);
     said += std::string(1, static_cast<char>(r.kind)) + std::to_string(r.count) +
             (r.error ? "e" + std::to_string(r.error) : "") + " ";
-    if (delivered) window->takeStep(c, r);
   };
   // Under the restore question the session ends: the record stays for the
   // next start to offer, with the kept steps on its count.
