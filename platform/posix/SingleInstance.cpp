@@ -99,44 +99,56 @@ std::string fallbackDir() {
          std::to_string(::geteuid());
 }
 
-// $XDG_RUNTIME_DIR, else the private directory that long-lived per-user tools
-// fall back to: ${TMPDIR:-/tmp}/tallimo-<uid>, made 0700, never through a
-// link. Nothing when neither will do; then only the folder lock guards.
-std::optional<Place> privatePlace(const std::string& name) {
-  std::string xdgUnfit;
-  const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-  if (xdg != nullptr && xdg[0] != '\0') {
-    struct stat st {};
-    if (xdg[0] != '/')
-      xdgUnfit = " is not an absolute path";
-    else if (::stat(xdg, &st) != 0)
-      xdgUnfit = ": " + reason(errno);
-    else
-      xdgUnfit = unfit(xdg, st);
-    if (xdgUnfit.empty()) {
-      if (auto place = placeIn(xdg, name)) return place;
-      xdgUnfit = " is too long for a socket path";
-    }
-  }
-  const std::string dir = fallbackDir();
+// A directory's place, or why there is none, to follow the directory's name.
+struct Found {
+  std::optional<Place> place;
   std::string problem;
+};
+
+Found placeInPrivate(const std::string& dir, const struct stat& st, const std::string& name) {
+  if (std::string why = unfit(dir, st); !why.empty()) return {{}, why};
+  if (auto place = placeIn(dir, name)) return {place, {}};
+  return {{}, " is too long for a socket path"};
+}
+
+Found xdgPlace(const char* xdg, const std::string& name) {
+  if (xdg[0] != '/') return {{}, " is not an absolute path"};
+  struct stat st {};
+  if (::stat(xdg, &st) != 0) return {{}, ": " + reason(errno)};
+  return placeInPrivate(xdg, st, name);
+}
+
+// Made 0700 whatever the umask, and never taken through a link.
+Found fallbackPlace(const std::string& dir, const std::string& name) {
   if (::mkdir(dir.c_str(), 0700) == 0) {
-    if (::chmod(dir.c_str(), 0700) != 0) problem = ": " + reason(errno);  // whatever the umask
+    if (::chmod(dir.c_str(), 0700) != 0) return {{}, ": " + reason(errno)};
   } else if (errno != EEXIST) {
-    problem = ": " + reason(errno);
+    return {{}, ": " + reason(errno)};
   }
   struct stat st {};
-  if (problem.empty())
-    problem = ::lstat(dir.c_str(), &st) != 0 ? ": " + reason(errno) : unfit(dir, st);
-  std::optional<Place> place;
-  if (problem.empty() && !(place = placeIn(dir, name))) problem = " is too long for a socket path";
-  if (!problem.empty())
+  if (::lstat(dir.c_str(), &st) != 0) return {{}, ": " + reason(errno)};
+  return placeInPrivate(dir, st, name);
+}
+
+// $XDG_RUNTIME_DIR, else the private directory that long-lived per-user tools
+// fall back to: ${TMPDIR:-/tmp}/tallimo-<uid>. Nothing when neither will do;
+// then only the folder lock guards.
+std::optional<Place> privatePlace(const std::string& name) {
+  const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+  Found fromXdg;
+  if (xdg != nullptr && xdg[0] != '\0') {
+    fromXdg = xdgPlace(xdg, name);
+    if (fromXdg.place) return fromXdg.place;
+  }
+  const std::string dir = fallbackDir();
+  const Found fallback = fallbackPlace(dir, name);
+  if (!fallback.place)
     std::fprintf(stderr, "tallimo: %s%s; falling back to a lock on the program folder\n",
-                 dir.c_str(), problem.c_str());
-  else if (!xdgUnfit.empty())
-    std::fprintf(stderr, "tallimo: XDG_RUNTIME_DIR %s%s; using %s\n", xdg, xdgUnfit.c_str(),
+                 dir.c_str(), fallback.problem.c_str());
+  else if (!fromXdg.problem.empty())
+    std::fprintf(stderr, "tallimo: XDG_RUNTIME_DIR %s%s; using %s\n", xdg, fromXdg.problem.c_str(),
                  dir.c_str());
-  return place;
+  return fallback.place;
 }
 
 // Every place a window of this user may listen at, the one this start would
@@ -285,79 +297,119 @@ int listenAt(const sockaddr_un& addr) {
 
 }  // namespace
 
-SingleInstance::Result SingleInstance::claimOrSend(const fs::path& dir, Command command,
-                                                   bool claim) {
-  const auto fail = [](Outcome outcome, const std::string& line) {
-    return Result{outcome, nullptr, {}, line};
-  };
-  std::error_code ec;
-  const fs::path folder = fs::canonical(dir, ec);
-  if (ec) return fail(Outcome::Refused, "cannot resolve " + dir.string() + ": " + ec.message());
-  const std::string silent = "the Tallimo running from " + folder.string() + " does not answer";
-  const std::vector<Place> places = listeningPlaces(instanceName(folder.string()));
-  std::optional<Place> place;  // where this start claims
-  if (!places.empty()) place = places.front();
-  Request request;
-  bool busy = false;
-  const auto deadline = Clock::now() + kWait;
-  // Every round looks again: a holder may be just arriving or leaving.
-  for (;;) {
-    // A holder at any place: hand the command over.
-    for (const Place& at : places) {
+// One start's way to its outcome. Each round probes every place for a
+// holder, which takes the command, and when none listens there, claims the
+// folder, or (only asking) tells whether anyone holds it. A holder may be
+// just arriving or leaving, so rounds go on until one decides or time is up.
+class ClaimAttempt {
+ public:
+  using Result = SingleInstance::Result;
+  using Outcome = SingleInstance::Outcome;
+
+  ClaimAttempt(fs::path folder, Command command, bool claim)
+      : folder_(std::move(folder)),
+        command_(command),
+        claim_(claim),
+        places_(listeningPlaces(instanceName(folder_.string()))),
+        deadline_(Clock::now() + kWait) {
+    if (!places_.empty()) place_ = places_.front();
+  }
+
+  Result run() {
+    for (;;) {
+      if (auto done = probe()) return std::move(*done);
+      if (auto done = claim()) return std::move(*done);
+      if (Clock::now() >= deadline_) return giveUp();
+      const timespec pause{0, 5'000'000};
+      ::nanosleep(&pause, nullptr);
+    }
+  }
+
+ private:
+  static Result fail(Outcome outcome, const std::string& line) {
+    return {outcome, nullptr, {}, line};
+  }
+  Result silent() const {
+    return fail(Outcome::NoAnswer,
+                "the Tallimo running from " + folder_.string() + " does not answer");
+  }
+
+  // A holder at any place: the command handed over, and its answer.
+  std::optional<Result> probe() {
+    for (const Place& at : places_) {
       const int probe = lockFile(at.lockPath, false);
       if (probe >= 0) ::close(probe);
       if (probe != kHeldElsewhere) continue;
-      const Request::Sent sent = request.send(at.addr, command);
+      const Request::Sent sent = request_.send(at.addr, command_);
       const int err = errno;
       if (sent == Request::Delivered) {
-        if (auto reply = request.answer(deadline)) return {Outcome::Answered, nullptr, *reply, {}};
-        return fail(Outcome::NoAnswer, silent);
+        if (auto reply = request_.answer(deadline_))
+          return Result{Outcome::Answered, nullptr, *reply, {}};
+        return silent();
       }
       if (sent == Request::Failed)
-        return fail(Outcome::Refused, "cannot reach the Tallimo running from " + folder.string() +
+        return fail(Outcome::Refused, "cannot reach the Tallimo running from " + folder_.string() +
                                           ": " + reason(err));
-      busy = busy || sent == Request::Busy;
+      busy_ = busy_ || sent == Request::Busy;
     }
-    // None: claim the folder, or tell whether anyone holds it.
+    return std::nullopt;
+  }
+
+  // No holder listens: the claim, or NotRunning when only asking; nothing
+  // while a holder that none of this user's places leads to (or one still
+  // starting) has the folder.
+  std::optional<Result> claim() {
     std::unique_ptr<SingleInstance> self(new SingleInstance);
-    const int lock = place && claim ? lockFile(place->lockPath, true) : kNoFile;
-    const int err = errno;
+    const int lock = place_ && claim_ ? lockFile(place_->lockPath, true) : kNoFile;
+    if (lock == kHeldElsewhere) return std::nullopt;
     if (lock == kFailed) {
-      std::fprintf(stderr, "tallimo: cannot lock %s: %s\n", place->lockPath.c_str(),
-                   reason(err).c_str());
-      place.reset();
+      std::fprintf(stderr, "tallimo: cannot lock %s: %s\n", place_->lockPath.c_str(),
+                   reason(errno).c_str());
+      place_.reset();  // from now on the folder lock alone guards
     }
     if (lock >= 0) {
       self->lock_ = lock;
-      self->lockPath_ = place->lockPath;
+      self->lockPath_ = place_->lockPath;
     }
-    if (lock != kHeldElsewhere) {
-      const int guard = lockFolder(folder, claim);
-      const int guardErr = errno;
-      if (guard == kFailed && !place)
-        return fail(Outcome::Refused, "cannot make sure that no other Tallimo runs from " +
-                                          folder.string() + ": " + reason(guardErr));
-      if (guard != kHeldElsewhere && !claim) {
-        if (guard >= 0) ::close(guard);
-        return {Outcome::NotRunning, nullptr, {}, {}};
-      }
-      if (guard != kHeldElsewhere) {
-        self->folder_ = guard >= 0 ? guard : -1;
-        if (place) self->socket_ = listenAt(place->addr);
-        if (self->socket_ >= 0) self->socketPath_ = place->addr.sun_path;
-        return {Outcome::Claimed, std::move(self), {}, {}};
-      }
-      // A holder that none of this user's places leads to, or one still starting.
+    const int guard = lockFolder(folder_, claim_);
+    const int err = errno;
+    if (guard == kFailed && !place_)
+      return fail(Outcome::Refused, "cannot make sure that no other Tallimo runs from " +
+                                        folder_.string() + ": " + reason(err));
+    if (guard == kHeldElsewhere) return std::nullopt;  // `self` lets its lock go
+    if (!claim_) {
+      if (guard >= 0) ::close(guard);
+      return Result{Outcome::NotRunning, nullptr, {}, {}};
     }
-    self.reset();
-    if (Clock::now() >= deadline) {
-      if (busy) return fail(Outcome::NoAnswer, silent);
-      return fail(Outcome::Refused, "Tallimo is already running from " + folder.string() +
-                                        ", but this start cannot reach it");
-    }
-    const timespec pause{0, 5'000'000};
-    ::nanosleep(&pause, nullptr);
+    self->folder_ = guard >= 0 ? guard : -1;
+    if (place_) self->socket_ = listenAt(place_->addr);
+    if (self->socket_ >= 0) self->socketPath_ = place_->addr.sun_path;
+    return Result{Outcome::Claimed, std::move(self), {}, {}};
   }
+
+  Result giveUp() const {
+    if (busy_) return silent();
+    return fail(Outcome::Refused, "Tallimo is already running from " + folder_.string() +
+                                      ", but this start cannot reach it");
+  }
+
+  const fs::path folder_;
+  const Command command_;
+  const bool claim_;
+  const std::vector<Place> places_;
+  std::optional<Place> place_;  // where this start claims; dropped when its lock fails
+  Request request_;
+  bool busy_ = false;  // a holder's queue was full
+  const Clock::time_point deadline_;
+};
+
+SingleInstance::Result SingleInstance::claimOrSend(const fs::path& dir, Command command,
+                                                   bool claim) {
+  std::error_code ec;
+  const fs::path folder = fs::canonical(dir, ec);
+  if (ec)
+    return {Outcome::Refused, nullptr, {}, "cannot resolve " + dir.string() + ": " + ec.message()};
+  return ClaimAttempt(folder, command, claim).run();
 }
 
 void SingleInstance::serve(const std::function<StepReply(Command)>& answer,

@@ -66,6 +66,7 @@ class SingleInstance {
   void release() noexcept;
 
  private:
+  friend class ClaimAttempt;
   SingleInstance() = default;
 
   int lock_ = -1;
