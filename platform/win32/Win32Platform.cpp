@@ -171,6 +171,21 @@ LRESULT CALLBACK answerOnlyYesOrNo(int code, WPARAM wp, LPARAM lp) {
   return ::CallNextHookEx(nullptr, code, wp, lp);
 }
 
+UINT boxFlags(MsgIcon icon, MsgButtons buttons) {
+  const UINT shown = buttons == MsgButtons::YesNo ? MB_YESNO : MB_OK;
+  switch (icon) {
+    case MsgIcon::None:
+      break;
+    case MsgIcon::Information:
+      return shown | MB_ICONINFORMATION;
+    case MsgIcon::Question:
+      return shown | MB_ICONQUESTION;
+    case MsgIcon::Warning:
+      return shown | MB_ICONEXCLAMATION;
+  }
+  return shown;
+}
+
 // The window of ours that takes input now: the only one shown and enabled
 // (a message box over the dialog over the main window, or the question at
 // start-up, before the main window shows).
@@ -313,6 +328,15 @@ int Win32Platform::run(Form& main) {
   return static_cast<int>(msg.wParam);
 }
 
+// Four parts around one MessageBoxW, each for what Windows' box leaves out:
+// - its owner: the topmost modal window of ours, else the main window once
+//   shown; with none (at start-up) the box has to come forward by itself;
+// - for Yes/No, the hook: Wine's box answers Escape and its close box as
+//   Cancel, so they must do nothing there (Windows' own box already does so);
+// - boxesOpen_: modalOpen() says a box is up, and a step from another start
+//   (sent into this thread while the box waits) is kept until it is answered;
+// - the FocusKeeper: the owner active again with its focus where it was,
+//   which Wine does not do, unless the main window is about to go.
 MsgAnswer Win32Platform::messageBox(std::string_view text, std::string_view title, MsgIcon icon,
                                     MsgButtons buttons) {
   HWND owner = nullptr;
@@ -320,22 +344,8 @@ MsgAnswer Win32Platform::messageBox(std::string_view text, std::string_view titl
     owner = modal_.back()->hwnd();
   else if (main_ && main_->hwnd() && ::IsWindowVisible(main_->hwnd()))
     owner = main_->hwnd();
-  UINT flags = buttons == MsgButtons::YesNo ? MB_YESNO : MB_OK;
-  switch (icon) {
-    case MsgIcon::None:
-      break;
-    case MsgIcon::Information:
-      flags |= MB_ICONINFORMATION;
-      break;
-    case MsgIcon::Question:
-      flags |= MB_ICONQUESTION;
-      break;
-    case MsgIcon::Warning:
-      flags |= MB_ICONEXCLAMATION;
-      break;
-  }
-  // Without an owner (during start-up) the box must still come to the front.
-  if (!owner) flags |= MB_TASKMODAL | MB_TOPMOST | MB_SETFOREGROUND;
+  const UINT flags =
+      boxFlags(icon, buttons) | (owner ? 0 : MB_TASKMODAL | MB_TOPMOST | MB_SETFOREGROUND);
   const std::wstring wideText = widen(text), wideTitle = widen(title);
   if (buttons == MsgButtons::YesNo)
     yesNoHook = ::SetWindowsHookExW(WH_CBT, answerOnlyYesOrNo, nullptr, ::GetCurrentThreadId());
@@ -344,16 +354,14 @@ MsgAnswer Win32Platform::messageBox(std::string_view text, std::string_view titl
   const int answer = ::MessageBoxW(owner, wideText.c_str(), wideTitle.c_str(), flags);
   --boxesOpen_;
   if (yesNoHook) ::UnhookWindowsHookEx(std::exchange(yesNoHook, nullptr));
-  if (!main_ || !main_->closed()) had.restore();  // not the summary's window about to go
+  if (!main_ || !main_->closed()) had.restore();
   if (buttons == MsgButtons::Ok) return MsgAnswer::Ok;
   return answer == IDYES ? MsgAnswer::Yes : MsgAnswer::No;
 }
 
 void Win32Platform::fatalError(const AppError& e) {
-  printed(Stream::Err,
-          "tallimo: 実行時エラー '" + std::to_string(e.number()) + "': " + e.what() + "\n");
-  const std::string text = "実行時エラー '" + std::to_string(e.number()) + "':\n\n" + e.what();
-  ::MessageBoxW(nullptr, widen(text).c_str(), widen(kAppTitle).c_str(),
+  printed(Stream::Err, "tallimo: " + fatalErrorLine(e) + "\n");
+  ::MessageBoxW(nullptr, widen(fatalErrorText(e)).c_str(), widen(kAppTitle).c_str(),
                 MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_TOPMOST | MB_SETFOREGROUND);
   ::ExitProcess(1);
 }
