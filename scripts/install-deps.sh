@@ -41,6 +41,7 @@ TESTING=(
   # what a screen reader sees, through AT-SPI on a private session bus
   at-spi2-core
   python3-pyatspi
+  orca # what a screen reader says (its log), and GTK for another program's window
   # the scenario driver's X connection: a double click's presses in one batch
   python3-xlib
   # two monitors on the virtual X server (xrandr --setmonitor)

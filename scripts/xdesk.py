@@ -64,6 +64,14 @@ w.map()
 while True:
     d.next_event()
 """  # a panel at the top of the screen between x0 and x1, h pixels high
+OTHER = """import gi
+gi.require_version("Gtk", "3.0")
+from gi.repository import Gtk
+w = Gtk.Window(title="other")
+w.add(Gtk.Entry())
+w.show_all()
+Gtk.main()
+"""  # another program, one a screen reader knows, for the focus to be in
 
 
 def poll(what, fn, timeout=30):  # fn's first true value; without `what`, None when time is up
@@ -99,6 +107,9 @@ class Desk:  # Xvfb with openbox, and Wine's server when the program is an .exe
             self.wine("wineserver", "-k")
             self.wine("wine", "wineboot")
         self.xlib = xdisplay.Display(self.env["DISPLAY"])
+        if PLATFORM == "L":  # what a screen reader switches on stays on this bus, off the disk
+            subprocess.run(["dbus-update-activation-environment", "GSETTINGS_BACKEND=memory"],
+                           check=True, **QUIET)  # fmt: skip
         self.spawn("openbox", "--sm-disable", "--config-file", self.openbox_config())
         # Openbox answers before it manages windows: wait until a probe window gets managed.
         poll("openbox to manage a window", self.probe, 60)
@@ -428,23 +439,32 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
             line for app in apps if app.get_process_id() == self.proc.pid for line in self.dump(app)
         ]
 
-    def v_listen(self):  # what a screen reader hears: description changes, and objects that show
-        atspi, self.heard = self.atspi(), set()
+    def v_orca(self):  # the screen reader, its log read as it writes; no speech server here
+        prefs, self.orca = (os.path.join(self.root, name) for name in ("orca", "orca.log"))
+        self.spoke = 0
+        os.makedirs(prefs)
+        with open(os.path.join(prefs, "orca-customizations.py"), "w") as f:
+            f.write("import orca.debug\norca.debug.debugFile.reconfigure(line_buffering=True)\n")
+        home = dict(HOME=prefs, XDG_CONFIG_HOME=prefs, XDG_DATA_HOME=prefs, XDG_CACHE_HOME=prefs)
+        argv = ["orca", "-d", "speech", "-d", "braille", "-u", prefs, "--debug-file", self.orca]
+        self.procs.append(subprocess.Popen(argv, env=self.x.env | home, **QUIET))
+        self.procs[-1].err = os.devnull
+        poll("Orca", lambda: b"Startup complete" in (read(self.orca) or b""))
+        for prop in ("IsEnabled", "ScreenReaderEnabled"):  # as Orca found them, for the next rows
+            self.undo.append(
+                "dbus-send --session --dest=org.a11y.Bus /org/a11y/bus org.freedesktop.DBus."
+                f"Properties.Set string:org.a11y.Status string:{prop} variant:boolean:false"
+            )
 
-        def hear(
-            event,
-        ):  # the event, its object's role and name; for a description, it and the focus
-            kind, obj = event.type.split(":")[-1], event.source
-            focused = obj.get_state_set().contains(atspi.StateType.FOCUSED)
-            said = () if kind == "showing" else (obj.get_description(), focused)
-            self.heard.add((kind, obj.get_role_name(), obj.get_name(), *said))
+    def log(self):  # what Orca has logged since the last thing heard
+        return (read(self.orca) or b"").decode(errors="replace")[self.spoke :]
 
-        self.ear = atspi.EventListener.new(hear)
-        for event in (
-            "object:property-change:accessible-description",
-            "object:state-changed:showing",
-        ):
-            self.ear.register(event)
+    def v_other(self):  # another program's window takes the focus
+        self.procs.append(subprocess.Popen([sys.executable, "-c", OTHER], env=self.x.env, **QUIET))
+        self.procs[-1].err = os.devnull
+        other = self.wait("another window", lambda pid, title: title == "other")
+        poll(lambda: f"the other window to be active: {self.focus()}",
+             lambda: self.focus() == [str(other)] * 2)  # fmt: skip
 
 
 def suite(rows, trees, scenario):  # a test per row for this platform, all on one display

@@ -89,8 +89,9 @@ ROWS = dict(
     wayland_session="L: weston; start WAYLAND_DISPLAY=tallimo-wl XDG_SESSION_TYPE=wayland; main;"
     "geom 0 0 62 61",
     no_display="L: start -DISPLAY; exit 1; stderr 1",
-    a11y="L: start QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1; main; tree MAIN; listen; keys space;"
-    "spoken 1件; tree COUNTED; click SET; box SETTINGS; tree DIALOG",
+    # Counts are heard, also one made from a shortcut while another program has the focus.
+    a11y="L: orca; start; main; tree MAIN; click COUNT; heard 1件; tree COUNTED; other;"
+    "cmd 0 --count; heard 2件; click SET; box SETTINGS; tree DIALOG",
     # Faults from outside.
     fault_record_is_a_folder="LW: sh 'mkdir Cnt.arm'; start; box *; shot fatal; keys Return; exit 1;"
     "stderr Cnt.arm; L:stderr \"'75'\" 同じ名前のフォルダーがあります",
