@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QAbstractNativeEventFilter>
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
@@ -15,6 +16,7 @@
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -114,32 +116,51 @@ QAccessibleInterface* accessibleRoles(const QString& className, QObject* object)
   return widget->isWindow() ? new QAccessibleWidget(widget, QAccessible::Window) : nullptr;
 }
 
-// A key held down is one press. The X server repeats a held key, as press and
-// release pairs that Qt marks as repeats only when it sees the pair together
-// (under load it often does not), or with detectable auto-repeat, switched
-// on below, as presses alone and one release at the end. Only the first press
-// of a key reaches a window until its release, whatever the load.
+// A key held down is one press. With detectable auto-repeat, switched on
+// below, the X server repeats a held key as presses alone and sends one
+// release when it is let go. Key events are read here before Qt sees them,
+// so that a release sent to a window that has just closed (a box closed by
+// the press) still counts; only the first press of a key goes on to Qt.
+class HeldKeys final : public QAbstractNativeEventFilter {
+ public:
+  bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+#if QT_CONFIG(xcb)
+    if (type != "xcb_generic_event_t") return false;
+    const auto* event = static_cast<const xcb_key_press_event_t*>(message);
+    switch (event->response_type & 0x7f) {
+      case XCB_KEY_PRESS:
+        return !held_.insert(event->detail).second;
+      case XCB_KEY_RELEASE:
+        held_.erase(event->detail);
+        break;
+      default:
+        break;
+    }
+#endif
+    return false;
+  }
+  // The release goes to another program.
+  void forget() {
+    held_.clear();
+  }
+
+ private:
+  std::set<std::uint8_t> held_;
+};
+
 class Application final : public QApplication {
  public:
-  using QApplication::QApplication;
+  Application(int& argc, char** argv) : QApplication(argc, argv) {
+    installNativeEventFilter(&heldKeys_);
+  }
 
   bool notify(QObject* receiver, QEvent* e) override {
-    const auto type = e->type();
-    // Windows get key events first, then pass them on to their widgets.
-    if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) && receiver->isWindowType()) {
-      const auto* key = static_cast<const QKeyEvent*>(e);
-      const quint32 code = key->nativeScanCode() != 0 ? key->nativeScanCode() : key->key();
-      if (key->isAutoRepeat()) return true;
-      if (type == QEvent::KeyPress && !held_.insert(code).second) return true;
-      if (type == QEvent::KeyRelease) held_.erase(code);
-    } else if (type == QEvent::ApplicationDeactivate) {
-      held_.clear();  // the release goes to another program
-    }
+    if (e->type() == QEvent::ApplicationDeactivate) heldKeys_.forget();
     return QApplication::notify(receiver, e);
   }
 
  private:
-  std::set<quint32> held_;
+  HeldKeys heldKeys_;
 };
 
 // Asks the X server to repeat a held key as presses alone, so that no repeat

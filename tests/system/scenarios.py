@@ -90,7 +90,7 @@ ROWS = dict(
     "geom 0 0 62 61",
     no_display="L: start -DISPLAY; exit 1; stderr 1",
     # Counts are heard, also one made from a shortcut while another program has the focus.
-    a11y="L: orca; start; main; tree MAIN; click COUNT; heard 1件; tree COUNTED; other;"
+    a11y="L: orca; start; main; tree MAIN; keys space; heard 1件; tree COUNTED; other;"
     "cmd 0 --count; heard 2件; click SET; box SETTINGS; tree DIALOG",
     # Faults from outside.
     fault_record_is_a_folder="LW: sh 'mkdir Cnt.arm'; start; box *; shot fatal; keys Return; exit 1;"
