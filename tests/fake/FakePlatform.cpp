@@ -4,7 +4,6 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <stdexcept>
 
 #ifdef _WIN32
@@ -38,11 +37,6 @@ FakeForm::~FakeForm() {
   std::erase(platform_.forms, this);
 }
 
-void FakeForm::setFocus(ControlId id) {
-  focus = id;
-  if (spec_.controls[id].kind == ControlKind::TextBox) events_.focusEntered(id);
-}
-
 void FakeForm::select(ControlId id) {
   for (std::size_t i = 0; i < controls.size(); ++i)
     controls[i].selected &= spec_.controls[i].container != spec_.controls[id].container;
@@ -69,12 +63,6 @@ void FakeForm::tick() {
   }
 }
 
-StepReply FakeForm::step(Command c, bool delivered) {
-  const StepReply reply = events_.answerStep(c);
-  if (delivered && c != Command::Show) events_.takeStep(c, reply);
-  return reply;
-}
-
 namespace {
 
 class FlakyFile final : public BinaryFile {
@@ -88,14 +76,11 @@ class FlakyFile final : public BinaryFile {
   }
   // On a full disk the bytes never reach the file: it stays as it was.
   void write(std::uint64_t at, std::span<const std::byte> data) override {
-    if (fake_.failFlush)
-      lost_ = true;
-    else
-      file_->write(at, data);
+    if (!fake_.failFlush) file_->write(at, data);
   }
   std::uint64_t length() override { return file_->length(); }
   void close() override {
-    if (lost_ || fake_.failFlush) throw fileError(FileOp::Close, path_, kErrDiskFull, "満杯です。");
+    if (fake_.failFlush) throw fileError(FileOp::Close, path_, kErrDiskFull, "満杯です。");
     file_->close();
   }
 
@@ -103,21 +88,9 @@ class FlakyFile final : public BinaryFile {
   std::unique_ptr<BinaryFile> file_;
   std::string path_;
   FakePlatform& fake_;
-  bool lost_ = false;
 };
 
 }  // namespace
-
-FakePlatform::FakePlatform()
-    : dir(std::filesystem::temp_directory_path() /
-          ("tallimo-test-" + std::to_string(std::random_device{}()))) {
-  std::filesystem::create_directories(dir);
-}
-
-FakePlatform::~FakePlatform() {
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
-}
 
 MsgAnswer FakePlatform::messageBox(std::string_view text, std::string_view title, MsgIcon icon,
                                    MsgButtons buttons) {

@@ -9,6 +9,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -45,8 +46,11 @@ class FakeForm final : public Form {
   void setSelection(ControlId id, int start, int length) override {
     controls.at(id).selStart = start, controls.at(id).selLength = length;
   }
-  void setFocus(ControlId id) override;  // on a text box raises focusEntered
-  void select(ControlId id) override;    // deselects the others of its frame
+  void setFocus(ControlId id) override {  // on a text box raises focusEntered
+    focus = id;
+    if (spec_.controls[id].kind == ControlKind::TextBox) events_.focusEntered(id);
+  }
+  void select(ControlId id) override;  // deselects the others of its frame
   bool isSelected(ControlId id) const override { return controls.at(id).selected; }
   void makeTopmost() override { topmost = true; }
   void show() override { shown = true; }
@@ -64,7 +68,11 @@ class FakeForm final : public Form {
   void tick();
   // A step from another start, as a backend hands it over: answered, then
   // taken when `delivered`, Show never.
-  StepReply step(Command c, bool delivered = true);
+  StepReply step(Command c, bool delivered = true) {
+    const StepReply reply = events_.answerStep(c);
+    if (delivered && c != Command::Show) events_.takeStep(c, reply);
+    return reply;
+  }
 
   std::string caption;
   std::vector<Control> controls;
@@ -79,8 +87,11 @@ class FakeForm final : public Form {
 
 class FakePlatform final : public Platform {
  public:
-  FakePlatform();
-  ~FakePlatform() override;
+  FakePlatform() { std::filesystem::create_directories(dir); }
+  ~FakePlatform() override {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
 
   std::unique_ptr<Form> createForm(const FormSpec& spec, FormEvents& events) override {
     return std::make_unique<FakeForm>(*this, spec, events);
@@ -109,7 +120,8 @@ class FakePlatform final : public Platform {
 
   LocalTime clock{2026, 12, 6, 9, 37, 0};
   std::string decimalPoint = ".";
-  std::filesystem::path dir;
+  std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                              ("tallimo-test-" + std::to_string(std::random_device{}()));
   std::string boxes;  // one line a box
   std::deque<MsgAnswer> answers;
   std::function<void(const std::string& line)> whileBoxShown;
