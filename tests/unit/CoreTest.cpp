@@ -85,6 +85,17 @@ TEST(CommandLine, OneStepAStartHelpOrAClearComplaint) {
     EXPECT_NE(helpText().find("\n  " + std::string(option) + " "), std::string::npos) << option;
 }
 
+// What a start that handed its step over prints and returns for each answer.
+TEST(CommandLine, ASecondStartSaysWhatTheWindowAnswered) {
+  using enum StepReply::Kind;
+  const auto said = [](Command c, const StepReply& r) {
+    const StepOutcome o = outcomeOf(c, r, "/d");
+    return std::to_string(o.status) + "|" + o.out + "|" + o.err;
+  };
+  EXPECT_EQ(said(Command::Show, {Closing, 5}), "0||");
+  EXPECT_EQ(said(Command::Count, {Closing, 5}), "1||the window running from /d is closing");
+}
+
 // What every backend does alike when it builds a form or ends the program.
 TEST(FormRules, TicksTabOrderSelectionsAndTheFatalReport) {
   EXPECT_EQ(std::pair(msUntilNextTick(0), msUntilNextTick(999)), std::pair(1010, 11));
