@@ -87,9 +87,8 @@ class Scenario(xdesk.Session):
         fits = lambda: all(want in ("-", str(got)) for want, got in zip(xywh, self.geometry()))
         poll(lambda: f"the geometry {xywh}; it is {self.geometry()}", fits)
 
-    def v_strip(
-        self,
-    ):  # the own caption strip: light text on a dark strip, another from the last look
+    # The own caption strip: light text on a dark strip, another from the last look.
+    def v_strip(self):
         def shown():
             pixels = self.pixels("40x12+4+3")
             light = sorted(pixels)
