@@ -20,12 +20,12 @@ RunWindow tryLoad(const std::filesystem::path& file, std::string& why) {
   }
   const auto entry =
       reinterpret_cast<decltype(&tallimo_window_entry)>(::dlsym(handle, kWindowEntry));
-  // The module stays loaded for the rest of the process once it is used.
+  // A module stays loaded for the rest of the process, even one refused:
+  // what its libraries set up when they were loaded may still be pointed to.
   if (RunWindow run = entry ? entry(TALLIMO_BUILD_STAMP) : nullptr) return run;
   why = file.string() +
         (entry ? ": from another build of Tallimo"
                : ": not a Tallimo window module (no " + std::string(kWindowEntry) + ")");
-  ::dlclose(handle);
   return nullptr;
 }
 

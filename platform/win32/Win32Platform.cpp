@@ -29,7 +29,7 @@ constexpr wchar_t kAnchorClass[] = L"TallimoInstance";
 // same as on Linux. The answer's truth does not depend on it: a sender that
 // gives up first finds its step never done, so this only bounds how long a
 // shortcut can block.
-constexpr ULONGLONG kPatienceMs = 1000;
+constexpr ULONGLONG kPatienceMs = 3000;
 // What a sender leaves in its slot when it stops waiting: no answer is this.
 constexpr LONG kGaveUp = -1;
 
