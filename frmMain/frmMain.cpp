@@ -179,7 +179,7 @@ void frmMain::countDown() {
 }
 
 StepReply frmMain::answerStep(Command command) {
-  StepReply reply{.count = countAfterKeptSteps()};
+  StepReply reply{.count = countAfterKeptSteps(state.count)};
   if (command != Command::Count && command != Command::Uncount) return reply;
   if (closing_) return {.kind = StepReply::Kind::Closing, .count = reply.count};
   if (command == Command::Count && reply.count == kMaxCount)
@@ -210,13 +210,8 @@ void frmMain::takeStep(Command command, const StepReply& reply) {
   }
 }
 
-// The count once the kept steps are done: what `--status` answers.
-std::int16_t frmMain::countAfterKeptSteps() const {
-  return countAfterKeptSteps(state.count);
-}
-
-// The count `count` becomes once the kept steps are done: what `--status`
-// answers.
+// The count `count` becomes once the kept steps are done: from the state's
+// count, what `--status` answers.
 std::int16_t frmMain::countAfterKeptSteps(std::int16_t count) const {
   CounterState after{.count = count};
   for (const Command step : keptSteps_) {
@@ -230,7 +225,7 @@ std::int16_t frmMain::countAfterKeptSteps(std::int16_t count) const {
 
 void frmMain::applyKeptSteps(bool quietly) {
   if (quietly) {
-    state.count = countAfterKeptSteps();
+    state.count = countAfterKeptSteps(state.count);
     keptSteps_.clear();
     if (loaded_) showCount();
     return;

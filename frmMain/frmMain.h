@@ -42,7 +42,6 @@ class frmMain final : public FormEvents {
   void countUp();
   void countDown();
   bool canStepNow() const;
-  std::int16_t countAfterKeptSteps() const;
   std::int16_t countAfterKeptSteps(std::int16_t count) const;
   void applyStep(Command);
   void applyKeptSteps(bool quietly);
