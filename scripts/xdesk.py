@@ -107,7 +107,9 @@ class Desk:  # Xvfb with openbox, and Wine's server when the program is an .exe
             self.wine("wineserver", "-k")
             self.wine("wine", "wineboot")
         self.xlib = xdisplay.Display(self.env["DISPLAY"])
-        if PLATFORM == "L":  # what a screen reader switches on stays on this bus, off the disk
+        # What a screen reader switches on stays on this bus, off the disk; a desk
+        # without a session bus (the soak) has no screen reader to switch on.
+        if PLATFORM == "L" and os.environ.get("DBUS_SESSION_BUS_ADDRESS"):
             subprocess.run(["dbus-update-activation-environment", "GSETTINGS_BACKEND=memory"],
                            check=True, **QUIET)  # fmt: skip
         self.spawn("openbox", "--sm-disable", "--config-file", self.openbox_config())
