@@ -63,6 +63,16 @@ bool isTimeOf(const LocalTime& now, std::int64_t periodStart,
   return secondsSinceEpoch(now) == periodStart || (prev && secondsSinceEpoch(*prev) < periodStart);
 }
 
+// What a count or uncount makes of `count`; at the top a count leaves it.
+std::int16_t stepped(std::int16_t count, Command step) {
+  CounterState after{.count = count};
+  if (step == Command::Uncount)
+    countDown(after);
+  else if (after.count < kMaxCount)
+    countUp(after);
+  return after.count;
+}
+
 }  // namespace
 
 const FormSpec frmMain::kLayout{
@@ -185,10 +195,7 @@ StepReply frmMain::answerStep(Command command) {
   if (command == Command::Count && reply.count == kMaxCount)
     return {.kind = StepReply::Kind::Refused, .count = reply.count, .error = kErrOverflow};
   reply.kind = canStepNow() ? StepReply::Kind::Taken : StepReply::Kind::Kept;
-  CounterState after = state;
-  after.count = reply.count;
-  command == Command::Count ? tallimo::countUp(after) : tallimo::countDown(after);
-  reply.count = after.count;
+  reply.count = stepped(reply.count, command);
   return reply;
 }
 
@@ -213,14 +220,8 @@ void frmMain::takeStep(Command command, const StepReply& reply) {
 // The count `count` becomes once the kept steps are done: from the state's
 // count, what `--status` answers.
 std::int16_t frmMain::countAfterKeptSteps(std::int16_t count) const {
-  CounterState after{.count = count};
-  for (const Command step : keptSteps_) {
-    if (step == Command::Uncount)
-      tallimo::countDown(after);
-    else if (after.count < kMaxCount)
-      tallimo::countUp(after);
-  }
-  return after.count;
+  for (const Command step : keptSteps_) count = stepped(count, step);
+  return count;
 }
 
 void frmMain::applyKeptSteps(bool quietly) {
