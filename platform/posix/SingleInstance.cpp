@@ -88,13 +88,7 @@ std::string unfit(const std::string& dir, const struct stat& st) {
   return {};
 }
 
-// A private directory that exists already, or nothing.
-std::optional<Place> existingPlace(const std::string& dir, const std::string& name) {
-  struct stat st {};
-  if (::lstat(dir.c_str(), &st) != 0 || !unfit(dir, st).empty()) return std::nullopt;
-  return placeIn(dir, name);
-}
-
+// ${TMPDIR:-/tmp}/tallimo-<uid>.
 std::string fallbackDir() {
   const char* tmp = std::getenv("TMPDIR");
   return std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/tallimo-" +
@@ -111,6 +105,13 @@ Found placeInPrivate(const std::string& dir, const struct stat& st, const std::s
   if (std::string why = unfit(dir, st); !why.empty()) return {{}, why};
   if (auto place = placeIn(dir, name)) return {place, {}};
   return {{}, " is too long for a socket path"};
+}
+
+// A private directory that exists already, or nothing.
+std::optional<Place> existingPlace(const std::string& dir, const std::string& name) {
+  struct stat st {};
+  if (::lstat(dir.c_str(), &st) != 0) return std::nullopt;
+  return placeInPrivate(dir, st, name).place;
 }
 
 Found xdgPlace(const char* xdg, const std::string& name) {
