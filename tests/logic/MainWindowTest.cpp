@@ -175,12 +175,18 @@ TEST_F(MainWindow, StepsFromTheCommandLineAreAnsweredTruthfullyAndNeverLost) {
   EXPECT_EQ(said, "K6 K7 K8 T7 ");  // the one not delivered is not done
   EXPECT_EQ(storedRecord().count, 1);
   said.clear();
-  state().count = 32767;
+  // A count kept while the dialog's OK sets the top stays at the top.
+  settings([&](FakeForm& d) {
+    step(Command::Count);
+    d.setText(Set::txtCnt, "32767"), d.click(Set::cmdReg);
+  });
+  step(Command::Status), tick(9, 37, 4);
   step(Command::Count);  // refused at once, and shown as a click's overflow is
-  EXPECT_EQ(boxes(), "- Tallimo: " + overflowError().description() + "\n");
+  const std::string overflow = "- Tallimo: " + overflowError().description() + "\n";
+  EXPECT_EQ(boxes(), overflow + overflow);
   state().count = 3;
   step(Command::Uncount), step(Command::Show);
-  EXPECT_EQ(said, "R32767e6 T2 T2 ");
+  EXPECT_EQ(said, "K2 T32767 R32767e6 T2 T2 ");
   EXPECT_EQ(shown(), "2|2件|2件");
 
   // Kept steps are done before the record is written at every end.
