@@ -360,7 +360,7 @@ class Stop(Exception):
 
 class Worker:
     def __init__(self, n, timeout, stop):
-        self.dir = WORK / f"w{n}"
+        self.dir = WORK / ("logic" if PART is PARTS["logic"] else "platform") / f"w{n}"
         self.src = self.dir / "src"
         self.build = self.dir / ("build-ub" if PART is PARTS["logic"] else "build-qt")
         self.tmp = self.dir / "tmp"
