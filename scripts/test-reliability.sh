@@ -4,7 +4,7 @@
 # libFuzzer target for a minute, and a short soak of the real program.
 # About 12 minutes on two cores; FUZZ_SECONDS and SOAK_SECONDS shorten or
 # lengthen it. The long runs: scripts/fuzz.sh, scripts/run-soak.sh and
-# TALLIMO_SOAK_DAYS=31 build/asan/tests/soak/soak_tests.
+# TALLIMO_SOAK_DAYS=31 build/asan/tests/soak_tests.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
