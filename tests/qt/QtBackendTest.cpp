@@ -1,6 +1,6 @@
 // The Qt backend on the offscreen platform, where only Qt can go wrong: its
-// fonts, the own caption without a window manager, and the dialog's option
-// groups.
+// fonts and colours, the own caption without a window manager, and the
+// dialog's option groups.
 
 #include <gtest/gtest.h>
 
@@ -141,6 +141,20 @@ TEST_F(QtForms, OptionsFormAGroupPerFrameTakeTabWhenSelectedAndReportEverySelect
   for (ControlId id : {S::optLap1, S::optAla0}) f.select(id);  // again: reported again
   EXPECT_TRUE(f.isSelected(S::optLap1) && f.isSelected(S::optAla0) && !f.isSelected(S::optLap0));
   EXPECT_EQ(dialog.take(), (Log{"optionSelected optLap(1)", "optionSelected optAla(0)"}));
+}
+
+// The style paints a box in what its palette gives: the back colour its row
+// asks for, then the one set.
+TEST_F(QtForms, ABoxShowsTheBackColourOfItsRowThenTheOneSet) {
+  ControlSpec box = S::kLayout.controls[S::txtGoal];
+  box.container = -1;
+  box.back = SysColor::ButtonFace;  // not what the style would choose
+  const FormSpec spec{.name = "boxes", .controls = {&box, 1}};
+  RecordedForm form{spec};
+  const auto shown = [&] { return form["txtGoal"]->grab().toImage().pixel(20, 9); };
+  EXPECT_EQ(shown(), QApplication::palette().color(QPalette::Button).rgb());
+  form.form->setBackColor(0, SysColor::WindowBackground);
+  EXPECT_EQ(shown(), QApplication::palette().color(QPalette::Base).rgb());
 }
 
 // Some window managers minimise the dialog all the same, or its owner with it;
