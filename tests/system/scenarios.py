@@ -30,7 +30,7 @@ ROWS = dict(
     "shot summary; keys Return; exit 0; size Cnt.arm 20;"
     "expect saved=T count=2 goal=0 alarm=0 hour=0 minute=0 lap=0",
     # A held key is one press, at the server's default repeat rate and at a fast one.
-    held_keys=f"L: start {NOW}; main; hold space 2; hold Return 2; expect count=2;"
+    held_keys=f"LW: start {NOW}; main; hold space 2; hold Return 2; expect count=2;"
     "sh 'xset r rate 200 40' 'xset r rate'; hold space 2; keys Tab; hold Return 2; box SETTINGS;"
     "hold Escape 1; close; gone; expect count=3",
     # After a box or the dialog the next key goes to the button that had the focus: a box
@@ -73,6 +73,13 @@ ROWS = dict(
     command_line=f"LW: start {NOW}; main; cmd 0 --uncount; cmd 0 --status; said out ^0$;"
     "cmd 0 --count; cmd 0 --count; cmd 0 --count; cmd 0 --uncount; expect count=2;"
     f"cmd 0 --status; said out ^2$; {CLOSE}; expect count=2",
+    # A step under the dialog is kept and done after its OK, a refusal comes at once, a window
+    # that does not answer in time never takes the step, and a kept step outlives the session.
+    kept_steps=f"LW: start {NOW}; main; cmd 0 --count; keys Tab space; box SETTINGS; cmd 0 --count;"
+    "keys Tab; type 32766; keys Tab Tab Tab Return; gone; cmd 0 --status; said out ^32767$;"
+    "cmd 1 --count; said err オーバーフロー; answer ERROR; cmd 0 --uncount; signal STOP;"
+    "cmd 1 --count; said err 'does not answer'; signal CONT; cmd 0 --status; said out ^32766$;"
+    "W:endsession; L:signal TERM; exit 0; expect count=32766",
     # With no window: a wrong option or --help touch nothing, --count starts one and counts.
     command_line_alone=f"LW: rec {SAVED}; mark; cmd 2 --bogus; said err bogus; cmd 0 --help;"
     "said out --count; cmd 1 --status; unchanged; sh 'rm Cnt.arm'; start --count; main;"

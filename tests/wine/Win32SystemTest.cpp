@@ -4,19 +4,15 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <algorithm>
 #include <array>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "core/DayRecord.h"
 #include "core/Errors.h"
 #include "frmMain/frmMain.h"
-#include "frmSet/frmSet.h"
 #include "platform/win32/Win32Backend.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/Win32System.h"
@@ -191,88 +187,6 @@ TEST(Win32Files, ASaveTheSystemRefusesChangesNothingAndWorksOnceFree) {
     EXPECT_EQ(saved(), std::byte{3});
   }
   fs::remove(path);
-}
-
-// The real program as a shortcut meets it: a copy in a folder of its own, its
-// window started first, then one start for each step.
-std::pair<DWORD, std::string> started(const fs::path& exe, const std::wstring& option) {
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  static int n = 0;  // a name each: Wine may close an ended start's file late
-  const fs::path out = exe.parent_path() / std::to_string(++n);
-  STARTUPINFOW si{.cb = sizeof si, .dwFlags = STARTF_USESTDHANDLES};
-  si.hStdOutput = si.hStdError =
-      ::CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_NEW, 0, 0);
-  std::wstring line = L"\"" + exe.wstring() + L"\" " + option;
-  PROCESS_INFORMATION pi{};
-  DWORD status = 255;
-  if (::CreateProcessW(nullptr, line.data(), 0, 0, TRUE, 0, 0, 0, &si, &pi)) {
-    ::WaitForSingleObject(pi.hProcess, 20000);
-    ::GetExitCodeProcess(pi.hProcess, &status);
-  }
-  ::CloseHandle(si.hStdOutput);
-  std::ifstream in(out, std::ios::binary);
-  return {status, std::string(std::istreambuf_iterator<char>(in), {})};
-}
-
-// The shown window of `thread` with a control `id` (IDOK: a message box).
-HWND shown(DWORD thread, int id) {
-  std::pair<int, HWND> seek{id, nullptr};
-  for (ULONGLONG until = ::GetTickCount64() + 20000; !seek.second && ::GetTickCount64() < until;
-       ::Sleep(20))
-    ::EnumThreadWindows(
-        thread,
-        [](HWND h, LPARAM at) -> BOOL {
-          auto& s = *reinterpret_cast<std::pair<int, HWND>*>(at);
-          if (::IsWindowVisible(h) && ::GetDlgItem(h, s.first)) s.second = h;
-          return !s.second;
-        },
-        reinterpret_cast<LPARAM>(&seek));
-  return seek.second;
-}
-
-TEST(Win32Program, ExitStatusIsTheTruthAndKeptStepsAreNeverLost) {
-  std::wstring built = win32::widen(TALLIMO_EXE);
-  std::ranges::replace(built, L'/', L'\\');
-  const fs::path dir = fs::temp_directory_path() / "tallimo-exe", exe = dir / "tallimo.exe";
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  fs::copy_file(L"Z:" + built, exe);
-  std::wstring line = exe.wstring();
-  STARTUPINFOW si{.cb = sizeof si};
-  PROCESS_INFORMATION window{};
-  ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), 0, 0, FALSE, 0, 0, 0, &si, &window));
-  const auto step = [&](const wchar_t* option, DWORD status, const std::string& printed) {
-    const auto [got, text] = started(exe, option);
-    EXPECT_EQ(got, status) << fs::path(option);
-    EXPECT_NE(text.find(printed), std::string::npos) << fs::path(option) << text;
-  };
-  const HWND main = shown(window.dwThreadId, win32::kFirstId + frmMain::cmdCount);
-  step(L"--count", 0, "");
-  // A step waits for the settings dialog, whose OK would overwrite it.
-  ::PostMessageW(main, WM_COMMAND, win32::kFirstId + frmMain::cmdSet, 0);
-  const HWND dialog = shown(window.dwThreadId, win32::kFirstId + frmSet::cmdCan);
-  step(L"--count", 0, "");
-  ::SendMessageW(::GetDlgItem(dialog, win32::kFirstId + frmSet::txtCnt), WM_SETTEXT, 0,
-                 reinterpret_cast<LPARAM>(L"32766"));
-  ::SendMessageW(dialog, WM_COMMAND, win32::kFirstId + frmSet::cmdReg, 0);
-  step(L"--status", 0, "32767\n");
-  // The refusal comes at once, in the window's words, before its box.
-  step(L"--count", 1, overflowError().description());
-  shown(window.dwThreadId, IDOK);
-  step(L"--uncount", 0, "");
-  // A window that does not answer in time never takes the step later.
-  ::SuspendThread(window.hThread);
-  step(L"--count", 1, "does not answer");
-  ::ResumeThread(window.hThread);
-  step(L"--status", 0, "32766\n");
-  // The session's end does the waiting step before it writes the record.
-  for (const UINT msg : {WM_QUERYENDSESSION, WM_ENDSESSION})
-    ::SendMessageTimeoutW(main, msg, TRUE, 0, SMTO_BLOCK, 20000, nullptr);
-  ::WaitForSingleObject(window.hProcess, 20000);
-  std::array<std::byte, kDayRecordSize> record{};
-  std::ifstream(dir / "Cnt.arm", std::ios::binary).read(reinterpret_cast<char*>(&record), 20);
-  EXPECT_EQ(decodeDayRecord(record).count, 32766);
-  fs::remove_all(dir);
 }
 
 }  // namespace
