@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <SDL.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -94,6 +96,23 @@ TEST(SdlPlayer, PlaysWithoutWaitingReplacesAChimeAndKeepsQuietOnWhatItCannotPlay
   shutdown();
   fs::remove_all(dir);
 }
+
+#ifdef __linux__
+// Where SDL cannot be loaded (here no file can be opened), each call fails as
+// SDL's own does, and the player takes that as no sound.
+TEST(SdlPlayer, CallsFailAsSdlsOwnWhereSdlCannotBeLoaded) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a new process, where SDL is not loaded yet
+  const rlimit noFiles{};
+  EXPECT_EXIT(
+      {
+        setrlimit(RLIMIT_NOFILE, &noFiles);
+        std::_Exit(!(!SDL_RWFromConstMem("", 1) && SDL_InitSubSystem(SDL_INIT_AUDIO) == -1 &&
+                     SDL_OpenAudioDevice(nullptr, 0, nullptr, nullptr, 0) == 0 &&
+                     SDL_QueueAudio(1, "", 1) == -1));
+      },
+      testing::ExitedWithCode(0), "");
+}
+#endif
 
 }  // namespace
 }  // namespace tallimo::sdl
