@@ -5,21 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
 #include <QTest>
-#include <cstdint>
 #include <functional>
 
 #include "frmMain/frmMain.h"
 #include "frmSet/frmSet.h"
 #include "platform/qt/QtPlatform.h"
-
-#include <xcb/xcb.h>
 
 namespace tallimo::qttest {
 namespace {
@@ -112,21 +108,6 @@ TEST_F(QtForms, OwnCaptionMovesTheWindowWhereNoWindowManagerDoes) {
   EXPECT_EQ(main.window->pos(), QPoint(30, 20));
   // The close box is the system scenarios' to press.
   EXPECT_EQ(main.take(), Log{});
-}
-
-// The X server repeats a held key as presses alone until its one release:
-// only the first press goes on to Qt.
-TEST_F(QtForms, AHeldKeyIsOnePress) {
-  const auto passes = [](std::uint8_t type, std::uint8_t key) {
-    xcb_key_press_event_t e{};
-    e.response_type = type, e.detail = key;
-    return !QAbstractEventDispatcher::instance()->filterNativeEvent("xcb_generic_event_t", &e,
-                                                                    nullptr);
-  };
-  constexpr std::uint8_t press = XCB_KEY_PRESS, release = XCB_KEY_RELEASE, space = 65, enter = 36;
-  EXPECT_EQ((std::vector{passes(press, space), passes(press, space), passes(press, enter),
-                         passes(release, space), passes(press, space), passes(release, space)}),
-            (std::vector{true, false, true, true, true, true}));
 }
 
 TEST_F(QtForms, OptionsFormAGroupPerFrameTakeTabWhenSelectedAndReportEverySelection) {
