@@ -464,9 +464,9 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
     def v_other(self):  # another program's window takes the focus
         self.procs.append(subprocess.Popen([sys.executable, "-c", OTHER], env=self.x.env, **QUIET))
         self.procs[-1].err = os.devnull
-        other = self.wait("another window", lambda pid, title: title == "other")
+        self.other = self.wait("another window", lambda pid, title: title == "other")
         poll(lambda: f"the other window to be active: {self.focus()}",
-             lambda: self.focus() == [str(other)] * 2)  # fmt: skip
+             lambda: self.focus() == [str(self.other)] * 2)  # fmt: skip
 
 
 def suite(rows, trees, scenario):  # a test per row for this platform, all on one display

@@ -3,7 +3,6 @@
 import os
 import pathlib
 import re
-import subprocess
 import sys
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "scripts"))
@@ -123,18 +122,12 @@ class Scenario(xdesk.Session):
 
     def v_shortcut(self, count, *times):  # the README's bindings pressed while another window is
         assert len(times) == len(self.x.bindings), f"the README binds {self.x.bindings}"  # active
-        self.procs.append(
-            subprocess.Popen(["xmessage", "-title", "other", "other"], env=self.x.env)
-        )
-        self.procs[-1].err = os.devnull
-        other = self.wait("another window", lambda pid, title: title == "other")
-        poll(lambda: f"the other window to be active: {self.focus()}",
-             lambda: self.focus() == [str(other)] * 2)  # fmt: skip
+        self.v_other()
         for key, n in zip(self.x.bindings, times):
             for _ in range(int(n)):
                 self.x.run("xdotool", "key", key)
         self.v_expect(f"count={count}")
-        assert self.focus() == [str(other)] * 2, f"the focus moved to {self.focus()}"
+        assert self.focus() == [str(self.other)] * 2, f"the focus moved to {self.focus()}"
 
     # ---- what a screen reader gets ----------------------------------------------------------
     def v_tree(self, name):  # the accessible tree has a line holding each of trees[name]
