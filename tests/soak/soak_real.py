@@ -16,7 +16,7 @@ GROWTH_LIMIT_KB = 4096  # more than this between the early and the late samples 
 
 class Soak(Scenario):
     def v_soak(self, seconds):
-        self.v_ticked()
+        self.v_title("ticked")
         seconds, samples, self.counted, begun = int(seconds), [], 0, time.monotonic()
         while (elapsed := time.monotonic() - begun) < seconds:
             self.mouse(["COUNT"], "click", "--repeat", "40", "--delay", "20", "1",

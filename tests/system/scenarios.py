@@ -10,7 +10,7 @@ SAVED = "saved=T count=7 goal=9 alarm=-1 hour=6 minute=30 lap=-1"
 NOON = "rec saved=T-1 alarm=-1 hour=12 minute=0"
 CLOSE = "close; answer SUMMARY; exit 0"
 # Started long before the alarm; once the window is up the clock goes to just before it.
-TO_NOON = "main; ticked; clock 11:59:58"
+TO_NOON = "main; title ticked; clock 11:59:58"
 
 ROWS = dict(
     caption="L: start clock=23:58:40; main; geom 0 0 62 61; prop _NET_WM_STATE _ABOVE _SKIP_TASKBAR;"
