@@ -204,15 +204,14 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
     def path(self, name):
         return os.path.join(self.dir, name)
 
-    def v_folder(self, name):  # a copy of the program in a folder of its own, current from now on
+    # The program alone copied to a folder of its own, as the README's second counter; current
+    # from now on. The Linux one finds its window module where it was built.
+    def v_folder(self, name):
         self.dir = os.path.join(self.root, name)
         self.exe = os.path.join(self.dir, os.path.basename(BIN))
         if not os.path.exists(self.exe):
             os.makedirs(self.dir)
             shutil.copy2(BIN, self.exe)
-            module = os.path.join(os.path.dirname(BIN), "tallimo-window.so")  # the Linux window
-            if os.path.exists(module):
-                shutil.copy2(module, self.dir)
 
     def v_sh(self, command, undo=None):  # in the program's folder; `undo` when the scenario ends
         subprocess.run(command, shell=True, cwd=self.dir, env=self.x.env, check=True, **QUIET)
