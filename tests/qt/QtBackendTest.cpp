@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QTest>
-#include <functional>
 
 #include "frmMain/frmMain.h"
 #include "frmSet/frmSet.h"

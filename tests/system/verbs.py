@@ -17,7 +17,6 @@ class Scenario(xdesk.Session):
         SETTINGS="Tallimoの設定",
         ERROR="Tallimo",
         ALARM="アラーム",
-        LAP="ラップ件数",
     )
 
     # ---- files ------------------------------------------------------------------------------

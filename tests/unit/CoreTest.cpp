@@ -25,7 +25,6 @@ TEST(Clock, DayNumbersAndTheCaption) {
   };
   for (const auto& r : rows) EXPECT_EQ(dayNumber(r.y, r.m, r.d), r.n) << r.y << "-" << r.m;
   EXPECT_EQ(formatHourMinute({.hour = 9, .minute = 5}), "09:05");
-  EXPECT_EQ(formatHourMinute({.hour = 23, .minute = 59}), "23:59");
 }
 
 TEST(RecordBytes, EncodeDecode) {
