@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <tuple>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "core/Command.h"
 #include "core/DayRecord.h"
 #include "core/Errors.h"
+#include "core/InstanceName.h"
 #include "core/LocalTime.h"
 #include "platform/FormRules.h"
 
@@ -84,15 +86,34 @@ TEST(CommandLine, OneStepAStartHelpOrAClearComplaint) {
     EXPECT_NE(helpText().find("\n  " + std::string(option) + " "), std::string::npos) << option;
 }
 
-// What a start that handed its step over prints and returns for each answer.
+// A second start finds the window by its folder's name, and says what the
+// window answered as it came over the wire: an answer that cannot be is none.
 TEST(CommandLine, ASecondStartSaysWhatTheWindowAnswered) {
+  EXPECT_EQ(instanceName("/a"), instanceName("/a"));
+  EXPECT_NE(instanceName("/a"), instanceName("/b"));
   using enum StepReply::Kind;
-  const auto said = [](Command c, const StepReply& r) {
-    const StepOutcome o = outcomeOf(c, r, "/d");
+  const std::string overflow = "1||" + overflowError().description();
+  const std::tuple<Command, StepReply, std::string> rows[] = {
+      {Command::Status, {Taken, -2}, "0|-2\n|"},
+      {Command::Status, {Kept, 32767}, "0|32767\n|"},
+      {Command::Count, {Taken, 5}, "0||"},
+      {Command::Show, {Closing, 5}, "0||"},
+      {Command::Count, {Closing, 5}, "1||the window running from /d is closing"},
+      {Command::Count, {Refused, 32767, kErrOverflow}, overflow},
+      {Command::Uncount, {Refused, 3, 61}, "1||error 61"},
+      {Command::Count, {Taken, 1, 6}, "none"},
+      {Command::Count, {Refused, 1, 0}, "none"},
+      {Command::Count, {static_cast<StepReply::Kind>('?')}, "none"},
+  };
+  const auto said = [](Command command, const StepReply& reply) {
+    const StepOutcome o = outcomeOf(command, reply, "/d");
     return std::to_string(o.status) + "|" + o.out + "|" + o.err;
   };
-  EXPECT_EQ(said(Command::Show, {Closing, 5}), "0||");
-  EXPECT_EQ(said(Command::Count, {Closing, 5}), "1||the window running from /d is closing");
+  for (const auto& [command, sent, printed] : rows) {
+    const std::optional<StepReply> got = decodeReply(encodeReply(sent));
+    EXPECT_EQ(got ? said(command, *got) : "none", printed);
+  }
+  EXPECT_EQ(said(Command::Count, {static_cast<StepReply::Kind>('?')}), "1||unknown answer");
 }
 
 // What every backend does alike when it builds a form or ends the program.
