@@ -66,8 +66,9 @@ TEST(SdlPlayer, PlaysWithoutWaitingReplacesAChimeAndKeepsQuietOnWhatItCannotPlay
     if (!samples.empty()) std::memcpy(samples.data(), raw.data(), samples.size() * 2);
     return std::ranges::count_if(samples, [&](int v) { return v == amplitude || v == -amplitude; });
   };
-  const auto soon = [](const auto& done) {
-    for (int i = 0; i < 1500 && !done(); ++i)
+  const auto soon = [](const auto& done) {  // within 30 s
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done() && std::chrono::steady_clock::now() < end)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return done();
   };
@@ -90,6 +91,12 @@ TEST(SdlPlayer, PlaysWithoutWaitingReplacesAChimeAndKeepsQuietOnWhatItCannotPlay
   playWave(wave(3 * kTenth, 16000));
   ASSERT_TRUE(soon([&] { return played(16000) == 3 * kTenth; }));
   EXPECT_LT(played(8000), 100 * kTenth);
+  // Played out, the device closes: its driver writes no more silence.
+  EXPECT_TRUE(soon([&] {
+    const auto size = fs::file_size(out);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return fs::file_size(out) == size;
+  }));
   struct sigaction term {};  // SDL would take it over unless told not to
   ASSERT_EQ(sigaction(SIGTERM, nullptr, &term), 0);
   EXPECT_EQ(term.sa_handler, SIG_DFL);
