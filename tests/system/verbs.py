@@ -59,12 +59,17 @@ class Scenario(xdesk.Session):
         for text in texts:
             assert (len(err.splitlines()) == int(text)) if text.isdigit() else text in err, err
 
-    def v_second(self, *opts):  # a start from a running window's folder ("link": through a link)
+    # A start from a running window's folder; "link": through a link to it, "upper": by its
+    # Windows path in capitals.
+    def v_second(self, *opts):
         exe = self.exe
         if "link" in opts:
             os.symlink(self.dir, link := os.path.join(self.root, "link"))
             exe = os.path.join(link, os.path.basename(self.exe))
-        before, second = self.stamp(), self.spawn(*(o for o in opts if o != "link"), exe=exe)
+        if "upper" in opts:
+            exe = "Z:" + exe.replace("/", "\\").upper()
+        opts = [o for o in opts if o not in ("link", "upper")]
+        before, second = self.stamp(), self.spawn(*opts, exe=exe)
         assert second.wait(30) == 0, f"the second start ended with {second.returncode}"
         assert self.stamp() == before, f"the second start changed: {before} -> {self.stamp()}"
         poll("the first window to come back", lambda: "_HIDDEN" not in self.prop("_NET_WM_STATE"))

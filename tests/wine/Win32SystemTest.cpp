@@ -1,6 +1,6 @@
 // The Windows backend run under Wine: what Windows itself sees of the main
-// window and the program folder, and what the backend's own loop makes of a
-// few messages. Files and real input are the system scenarios'.
+// window and the record, and what the backend's own loop makes of a few
+// messages. Real input and the program folder's name are the system scenarios'.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -22,24 +22,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The running window of a program folder is found by the folder's name,
-// so the folder must have one name however it is reached.
-TEST(Win32Paths, AFolderHasOneCanonicalName) {
-  const fs::path path =
-      fs::temp_directory_path() / ("tallimo-" + std::to_string(::GetCurrentProcessId()));
-  fs::create_directory(path);
-  const std::wstring dir = path.wstring(), canonical = win32::canonicalDirectory(dir);
-  std::wstring upper = dir;
-  ::CharUpperW(upper.data());
-  for (const std::wstring& other : {upper, dir + L"\\x\\.."})
-    EXPECT_EQ(win32::canonicalDirectory(other), canonical) << fs::path(other);
-  EXPECT_NE(win32::canonicalDirectory(fs::temp_directory_path().wstring()), canonical);
-  fs::remove_all(path);
-}
-
 HWND described = nullptr;
 
-TEST(Win32MainWindow, StaysOnScreenAnnouncesTheCountAndIsAloneInItsFolder) {
+TEST(Win32MainWindow, StaysOnScreenAndAnnouncesTheCount) {
   int status = -1;
   auto platform = win32::createPlatform(Command::Show, status);
   ASSERT_TRUE(platform);
