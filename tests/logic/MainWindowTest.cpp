@@ -187,8 +187,8 @@ TEST_F(MainWindow, StepsFromTheCommandLineAreAnsweredTruthfullyAndNeverLost) {
   step(Command::Count);  // refused at once, and shown as a click's overflow is
   EXPECT_EQ(boxes(), "- Tallimo: " + overflowError().description() + "\n");
   state().count = 3;
-  step(Command::Uncount), step(Command::Show);
-  EXPECT_EQ(said, "K2 T32767 R32767e6 T2 T2 ");
+  step(Command::Uncount), step(Command::Show), step(Command::Status);
+  EXPECT_EQ(said, "K2 T32767 R32767e6 T2 T2 T2 ");
   EXPECT_EQ(shown(), "2|2件|2件");
 
   // Kept steps are done before the record is written at every end.

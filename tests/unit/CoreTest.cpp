@@ -89,8 +89,8 @@ TEST(CommandLine, OneStepAStartHelpOrAClearComplaint) {
 // A second start finds the window by its folder's name, and says what the
 // window answered as it came over the wire: an answer that cannot be is none.
 TEST(CommandLine, ASecondStartSaysWhatTheWindowAnswered) {
-  EXPECT_EQ(instanceName("/a"), instanceName("/a"));
-  EXPECT_NE(instanceName("/a"), instanceName("/b"));
+  EXPECT_EQ(instanceName("/ab"), instanceName("/ab"));
+  EXPECT_NE(instanceName("/ab"), instanceName("/ba"));
   using enum StepReply::Kind;
   const std::string overflow = "1||" + overflowError().description();
   const std::tuple<Command, StepReply, std::string> rows[] = {
