@@ -2,7 +2,7 @@
 """Puts small faults into the program, one at a time, and reports those that
 the tests do not notice.
 
-Usage: python3 scripts/mutate.py [--part logic|platform] [--file PART]... [--op OP]...
+Usage: python3 scripts/mutate.py [--part logic|platform|win32] [--file PART]... [--op OP]...
                                  [--limit N] [--seed S] [--jobs N] [--timeout S]
                                  [--list] [--verbose]
 
@@ -13,7 +13,10 @@ there (no Qt, -O1, ccache) and runs them against one mutant after another.
 worker builds everything with Qt and runs the unit, Qt and SDL tests, then the
 system scenarios on a display of their own. Too many to run them all: take a
 random sample with --limit (about two minutes a mutant, so --limit 12 for half
-an hour); --seed picks another sample. The checkout itself is never touched. A mutant that does not build is
+an hour); --seed picks another sample. "win32" is the Windows backend and
+app/winmain.cpp: built with mingw-w64, the Wine test suite and the system
+scenarios run the .exe under Wine, each worker in a copy of the Wine prefix
+that scripts/test-windows.sh made (run that once first). The checkout itself is never touched. A mutant that does not build is
 left out of the score; a test run that fails, crashes or hangs kills it. The
 build has UndefinedBehaviorSanitizer and the standard library's assertions on:
 undefined behaviour is no equivalent, and a mutant that shifts or indexes out
@@ -56,14 +59,32 @@ PARTS = dict(
         folders=("platform/qt", "platform/posix", "platform/sdl", "app"),
         skip=("app/winmain.cpp",),
         copied=("CMakeLists.txt", "CMakePresets.json", "cmake", "core", "frmMain", "frmSet",
-                "mdlMain", "platform", "app", "tests", "scripts"),
+                "mdlMain", "platform", "app", "tests", "scripts", "README.md"),
         options=[],
         tests=("tests/posix_tests", "tests/qt_tests", "tests/sdl_tests"),
         scenarios=True,
         slack=3,
     ),
+    win32=dict(
+        folders=("platform/win32", "app/winmain.cpp"),
+        skip=(),
+        copied=("CMakeLists.txt", "CMakePresets.json", "cmake", "core", "frmMain", "frmSet",
+                "mdlMain", "platform", "app", "tests", "scripts", "README.md"),
+        options=["-DCMAKE_TOOLCHAIN_FILE={src}/cmake/mingw-w64.cmake", "-DTALLIMO_BACKEND=win32"],
+        flags="-O1 -g0",  # mingw-w64 has no UBSan
+        tests=("tests/win32_tests.exe",),
+        scenarios=True,
+        slack=3,
+    ),
 )
+WINE = dict(WINEDEBUG="-all", LANG="ja_JP.UTF-8", LC_ALL="ja_JP.UTF-8",
+            WINEDLLOVERRIDES="winealsa.drv,winepulse.drv,winemenubuilder.exe,mscoree,mshtml=d",
+            LOCPATH=str(ROOT / "build" / "win32" / "locale"))
+PRIMED_PREFIX = ROOT / "build" / "win32" / "wineprefix"
 PART = PARTS["logic"]  # set from --part in main()
+# Where the error descriptions and the system's reasons are worded: not mutated.
+WORDING = ("core/Errors.cpp", "platform/posix/PosixSystem.cpp", "platform/win32/Win32System.cpp")
+UB_FLAGS = "-O1 -g0 -D_GLIBCXX_ASSERTIONS -fsanitize=undefined -fno-sanitize-recover=undefined"
 EQUIVALENT = ROOT / "scripts" / "mutate-equivalent.txt"
 WORK = ROOT / "build" / "mutate"
 
@@ -288,7 +309,7 @@ def find_mutations(path, text):
             continue
         quote = text.index('"', a)
         body = text[quote + 1:b - 1]
-        if path == "core/Errors.cpp" and not body.isascii():
+        if path in WORDING and not body.isascii():
             continue  # the wording of a description: the numbers are the contract
         if body:
             # Drop the last character (a whole escape sequence if it is one).
@@ -332,7 +353,8 @@ def assign_ids(mutants):
 def all_mutants():
     mutants = []
     for folder in PART["folders"]:
-        for path in sorted((ROOT / folder).glob("*")):
+        top = ROOT / folder
+        for path in [top] if top.is_file() else sorted(top.glob("*")):
             rel = path.relative_to(ROOT).as_posix()
             if path.suffix in (".cpp", ".h") and rel not in PART["skip"]:
                 mutants += find_mutations(rel, path.read_text(encoding="utf-8"))
@@ -360,16 +382,21 @@ class Stop(Exception):
 
 class Worker:
     def __init__(self, n, timeout, stop):
-        self.dir = WORK / ("logic" if PART is PARTS["logic"] else "platform") / f"w{n}"
+        name = next(k for k, v in PARTS.items() if v is PART)
+        self.dir = WORK / name / f"w{n}"
         self.src = self.dir / "src"
-        self.build = self.dir / ("build-ub" if PART is PARTS["logic"] else "build-qt")
+        self.build = self.dir / f"build-{name}"
+        self.wine = PART is PARTS["win32"]
         self.tmp = self.dir / "tmp"
         self.timeout = timeout
         self.stop = stop
         self.proc = None
         self.env = dict(os.environ, CCACHE_BASEDIR=str(self.src), CCACHE_NOHASHDIR="true",
                         TMPDIR=str(self.tmp), QT_QPA_PLATFORM="offscreen",
-                        TALLIMO_BIN=str(self.build / "tallimo"), TALLIMO_SHOTS=str(self.tmp))
+                        TALLIMO_BIN=str(self.build / ("tallimo.exe" if self.wine else "tallimo")),
+                        TALLIMO_SHOTS=str(self.tmp))
+        if self.wine:
+            self.env.update(WINE, WINEPREFIX=str(self.dir / "wineprefix"))
         self.originals = {}
 
     def sync(self):
@@ -391,12 +418,17 @@ class Worker:
             if f.relative_to(self.src) not in wanted:
                 f.unlink()
         self.tmp.mkdir(parents=True, exist_ok=True)
+        if self.wine and not (self.dir / "wineprefix").exists():
+            if not (PRIMED_PREFIX / "system.reg").exists():
+                print("mutate: no Wine prefix yet: run scripts/test-windows.sh once", file=sys.stderr)
+                return False
+            shutil.copytree(PRIMED_PREFIX, self.dir / "wineprefix", symlinks=True)
         if (self.build / "build.ninja").exists():
             return True
         return self.run(["cmake", "-S", str(self.src), "-B", str(self.build), "-G", "Ninja",
-                         "-DCMAKE_BUILD_TYPE=None", "-DCMAKE_CXX_FLAGS=-O1 -g0 -D_GLIBCXX_ASSERTIONS "
-                         "-fsanitize=undefined -fno-sanitize-recover=undefined",
-                         "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache", *PART["options"]], None) == 0
+                         "-DCMAKE_BUILD_TYPE=None", "-DCMAKE_CXX_FLAGS=" + PART.get("flags", UB_FLAGS),
+                         "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache",
+                         *(o.format(src=self.src) for o in PART["options"])], None) == 0
 
     def run(self, cmd, timeout):
         if self.stop.is_set():
@@ -429,7 +461,7 @@ class Worker:
 
     def tests_pass(self):
         """True when every test passes; a crash or a hang is a failure."""
-        runs = [[str(self.build / exe), "--gtest_fail_fast", "--gtest_brief=1"]
+        runs = [["wine"] * self.wine + [str(self.build / exe), "--gtest_fail_fast", "--gtest_brief=1"]
                 for exe in PART["tests"]]
         if PART["scenarios"]:  # stopping at the first row that fails
             runs.append(["dbus-run-session", "--", "/usr/bin/python3", "-B", "-W",
