@@ -27,13 +27,10 @@ TEST(ParseInt16, Table) {
   // Full-width digits, signs and spaces, as a Japanese input method types
   // them, and other wide characters.
   const Row wide[] = {
-      {"９０", Ok, 90},
-      {"＋５", Ok, 5},
-      {"−７", Ok, -7},
-      {"\u3000１2\u3000", Ok, 12},
-      {"３２７６８", Over, 0},
-      {"５分", Type, 0},
-      {"　－３２７６８　", Ok, -32768},
+      {"９０", Ok, 90},        {"＋５", Ok, 5},
+      {"−７", Ok, -7},         {"\u3000１2\u3000", Ok, 12},
+      {"３２７６８", Over, 0}, {"５分", Type, 0},
+      {"30′", Type, 0},        {"　－３２７６８　", Ok, -32768},
       {"\xD9\xA3", Type, 0},
   };
   // Found in use: junk after too many digits; broken UTF-8 (a bad lead byte,

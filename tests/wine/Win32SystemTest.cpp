@@ -34,10 +34,6 @@ TEST(Win32MainWindow, StaysOnScreenAndAnnouncesTheCount) {
   ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &screen, 0);
   work = {screen.left, screen.top + 40, screen.right, screen.bottom};  // a taskbar at the top
   ::SystemParametersInfoW(SPI_SETWORKAREA, 0, &work, 0);
-  const auto restore = [&] {
-    ::SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof saved, &saved, 0);
-    ::SystemParametersInfoW(SPI_SETWORKAREA, 0, &screen, 0);
-  };
   struct : FormEvents {
   } events;
   // The layout puts the client area at (3, 18) from the work area's corner,
@@ -73,7 +69,8 @@ TEST(Win32MainWindow, StaysOnScreenAndAnnouncesTheCount) {
     ::UnhookWinEvent(hook);
     EXPECT_EQ(described, ::FindWindowExW(h, nullptr, L"Button", L"Tallimo!!"));
   }
-  restore();
+  ::SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof saved, &saved, 0);
+  ::SystemParametersInfoW(SPI_SETWORKAREA, 0, &screen, 0);
 }
 
 // A dialog or a held key that presses one of its buttons again.
