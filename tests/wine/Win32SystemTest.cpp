@@ -122,6 +122,7 @@ TEST(Win32MainWindow, KeysBoxesAndRequestsFromAnotherStart) {
 // record is still read.
 TEST(Win32Files, ASaveTheSystemRefusesChangesNothingAndWorksOnceFree) {
   const fs::path path = fs::temp_directory_path() / "tallimo-refused.arm";
+  ::SetFileAttributesW(path.c_str(), 0);  // as a run that failed may have left it
   HANDLE other = nullptr;
   const std::function<void(bool)> faults[] = {
       [&](bool on) { ::SetFileAttributesW(path.c_str(), on ? FILE_ATTRIBUTE_READONLY : 0); },
