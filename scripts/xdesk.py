@@ -309,10 +309,7 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
         self.proc.send_signal(getattr(signal, "SIG" + name))
 
     def v_panel(self, x0, x1, height):  # a dock at the top, its strut on the columns x0 to x1
-        self.procs.append(
-            subprocess.Popen([sys.executable, "-c", PANEL, x0, x1, height], env=self.x.env, **QUIET)
-        )
-        self.procs[-1].err = os.devnull
+        self.helper([sys.executable, "-c", PANEL, x0, x1, height])
         poll("the panel", lambda: "panel" in str(self.x.windows()))
 
     def v_link(self):  # the key bindings' program is this row's
@@ -374,6 +371,13 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
 
     def focus(self):  # what openbox calls active and the X input focus
         return [self.x.run("xdotool", "get" + w) for w in ("activewindow", "windowfocus")]
+
+    def has_focus(self, win):  # ids are reused, so either alone may be stale
+        return self.focus() == [str(win)] * 2
+
+    def helper(self, argv, env=None):  # another program beside this row's, ended with it
+        self.procs.append(subprocess.Popen(argv, env=env or self.x.env, **QUIET))
+        self.procs[-1].err = os.devnull
 
     def v_close(self):
         self.x.run("wmctrl", "-i", "-c", str(self.win))
@@ -448,8 +452,7 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
             f.write("import orca.debug\norca.debug.debugFile.reconfigure(line_buffering=True)\n")
         home = dict(HOME=prefs, XDG_CONFIG_HOME=prefs, XDG_DATA_HOME=prefs, XDG_CACHE_HOME=prefs)
         argv = ["orca", "-d", "speech", "-d", "braille", "-u", prefs, "--debug-file", self.orca]
-        self.procs.append(subprocess.Popen(argv, env=self.x.env | home, **QUIET))
-        self.procs[-1].err = os.devnull
+        self.helper(argv, env=self.x.env | home)
         poll("Orca", lambda: b"Startup complete" in (read(self.orca) or b""))
         for prop in ("IsEnabled", "ScreenReaderEnabled"):  # as Orca found them, for the next rows
             self.undo.append(
@@ -461,11 +464,10 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
         return (read(self.orca) or b"").decode(errors="replace")[self.spoke :]
 
     def v_other(self):  # another program's window takes the focus
-        self.procs.append(subprocess.Popen([sys.executable, "-c", OTHER], env=self.x.env, **QUIET))
-        self.procs[-1].err = os.devnull
+        self.helper([sys.executable, "-c", OTHER])
         self.other = self.wait("another window", lambda pid, title: title == "other")
         poll(lambda: f"the other window to be active: {self.focus()}",
-             lambda: self.focus() == [str(self.other)] * 2)  # fmt: skip
+             lambda: self.has_focus(self.other))  # fmt: skip
 
 
 def suite(rows, trees, scenario):  # a test per row for this platform, all on one display
