@@ -6,17 +6,18 @@ Usage: python3 scripts/mutate.py [--part logic|platform|win32] [--file PART]... 
                                  [--limit N] [--seed S] [--jobs N] [--timeout S]
                                  [--list] [--verbose]
 
-Two parts. "logic" (the default) is the core and the window logic: each worker
-copies the sources into build/mutate/wN/src, builds core_tests and logic_tests
-there (no Qt, -O1, ccache) and runs them against one mutant after another.
-"platform" is the Qt, POSIX and SDL backends and the Linux program in app/: the
-worker builds everything with Qt and runs the unit, Qt and SDL tests, then the
-system scenarios on a display of their own. Too many to run them all: take a
-random sample with --limit (about two minutes a mutant, so --limit 12 for half
-an hour); --seed picks another sample. "win32" is the Windows backend and
-app/winmain.cpp: built with mingw-w64, the Wine test suite and the system
-scenarios run the .exe under Wine, each worker in a copy of the Wine prefix
-that scripts/test-windows.sh made (run that once first). The checkout itself is never touched. A mutant that does not build is
+Three parts, each worker in build/mutate/PART/wN. "logic" (the default) is the
+core and the window logic: each worker copies the sources, builds core_tests
+and logic_tests (no Qt, -O1, ccache) and runs them against one mutant after
+another. "platform" is the Qt, POSIX and SDL backends and the Linux program in
+app/: the worker builds everything with Qt and runs the unit, Qt and SDL tests,
+then the system scenarios on a display of their own. "win32" is the Windows
+backend and app/winmain.cpp: built with mingw-w64, the Wine test suite and the
+system scenarios run the .exe under Wine, each worker in a copy of the Wine
+prefix that scripts/test-windows.sh made (run that once first). The last two
+are too many to run whole: take a random sample with --limit (one to three
+minutes a mutant); --seed picks another sample. The checkout itself is never
+touched. A mutant that does not build is
 left out of the score; a test run that fails, crashes or hangs kills it. The
 build has UndefinedBehaviorSanitizer and the standard library's assertions on:
 undefined behaviour is no equivalent, and a mutant that shifts or indexes out
@@ -44,6 +45,9 @@ ROOT = Path(__file__).resolve().parent.parent
 # Per part: the folders mutated, the files left alone (not built on Linux), what a
 # worker's copy needs, the CMake options, the test programs run, whether the system
 # scenarios run too, and how many times the unmutated run's time a test run may take.
+# The platform parts build the whole program and run its scenarios.
+WHOLE_TREE = ("CMakeLists.txt", "CMakePresets.json", "cmake", "core", "frmMain", "frmSet",
+              "mdlMain", "platform", "app", "tests", "scripts", "README.md")
 PARTS = dict(
     logic=dict(
         folders=("core", "frmMain", "frmSet", "mdlMain"),
@@ -58,8 +62,7 @@ PARTS = dict(
     platform=dict(
         folders=("platform/qt", "platform/posix", "platform/sdl", "app"),
         skip=("app/winmain.cpp",),
-        copied=("CMakeLists.txt", "CMakePresets.json", "cmake", "core", "frmMain", "frmSet",
-                "mdlMain", "platform", "app", "tests", "scripts", "README.md"),
+        copied=WHOLE_TREE,
         options=[],
         tests=("tests/posix_tests", "tests/qt_tests", "tests/sdl_tests"),
         scenarios=True,
@@ -68,8 +71,7 @@ PARTS = dict(
     win32=dict(
         folders=("platform/win32", "app/winmain.cpp"),
         skip=(),
-        copied=("CMakeLists.txt", "CMakePresets.json", "cmake", "core", "frmMain", "frmSet",
-                "mdlMain", "platform", "app", "tests", "scripts", "README.md"),
+        copied=WHOLE_TREE,
         options=["-DCMAKE_TOOLCHAIN_FILE={src}/cmake/mingw-w64.cmake", "-DTALLIMO_BACKEND=win32"],
         flags="-O1 -g0",  # mingw-w64 has no UBSan
         tests=("tests/win32_tests.exe",),
@@ -81,7 +83,8 @@ WINE = dict(WINEDEBUG="-all", LANG="ja_JP.UTF-8", LC_ALL="ja_JP.UTF-8",
             WINEDLLOVERRIDES="winealsa.drv,winepulse.drv,winemenubuilder.exe,mscoree,mshtml=d",
             LOCPATH=str(ROOT / "build" / "win32" / "locale"))
 PRIMED_PREFIX = ROOT / "build" / "win32" / "wineprefix"
-PART = PARTS["logic"]  # set from --part in main()
+PART_NAME = "logic"  # set from --part in main()
+PART = PARTS[PART_NAME]
 # Where the error descriptions and the system's reasons are worded: not mutated.
 WORDING = ("core/Errors.cpp", "platform/posix/PosixSystem.cpp", "platform/win32/Win32System.cpp")
 UB_FLAGS = "-O1 -g0 -D_GLIBCXX_ASSERTIONS -fsanitize=undefined -fno-sanitize-recover=undefined"
@@ -382,11 +385,10 @@ class Stop(Exception):
 
 class Worker:
     def __init__(self, n, timeout, stop):
-        name = next(k for k, v in PARTS.items() if v is PART)
-        self.dir = WORK / name / f"w{n}"
+        self.dir = WORK / PART_NAME / f"w{n}"
         self.src = self.dir / "src"
-        self.build = self.dir / f"build-{name}"
-        self.wine = PART is PARTS["win32"]
+        self.build = self.dir / f"build-{PART_NAME}"
+        self.wine = PART_NAME == "win32"
         self.tmp = self.dir / "tmp"
         self.timeout = timeout
         self.stop = stop
@@ -509,8 +511,8 @@ def main():
     ap.add_argument("--list", action="store_true", help="list the mutants, run nothing")
     ap.add_argument("--verbose", action="store_true", help="print every mutant's outcome")
     args = ap.parse_args()
-    global PART
-    PART = PARTS[args.part]
+    global PART, PART_NAME
+    PART_NAME, PART = args.part, PARTS[args.part]
 
     mutants = all_mutants()
     equivalent = read_equivalent()
