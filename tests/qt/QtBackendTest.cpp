@@ -103,6 +103,23 @@ TEST_F(QtForms, OwnCaptionMovesTheWindowWhereNoWindowManagerDoes) {
   EXPECT_EQ(main.take(), Log{});
 }
 
+TEST_F(QtForms, OwnCaptionDrawsItsCloseBoxDarkWhilePressed) {
+  main.show();
+  const QRgb strip = caption->palette().color(QPalette::Highlight).rgb(),
+             ink = caption->palette().color(QPalette::HighlightedText).rgb(),
+             dark = QColor(ink).darker(130).rgb();
+  const auto at = [&](std::vector<QPoint> spots) {  // from the close box's corner
+    std::vector<QRgb> seen;
+    for (QPoint p : spots) seen.push_back(main.window->grab().toImage().pixel(p + QPoint(46, 3)));
+    return seen;
+  };
+  using Rgb = std::vector<QRgb>;
+  EXPECT_EQ(at({{-1, -1}, {0, 0}, {1, 1}, {11, 11}, {12, 12}}),
+            Rgb({strip, ink, strip, strip, ink}));
+  caption->findChild<QAbstractButton*>()->setDown(true);
+  EXPECT_EQ(at({{1, 1}, {11, 11}, {12, 12}}), Rgb({dark, dark, ink}));
+}
+
 TEST_F(QtForms, OptionsFormAGroupPerFrameTakeTabWhenSelectedAndReportEverySelection) {
   Form& f = *dialog.form;
   f.select(S::optLap1);
