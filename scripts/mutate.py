@@ -400,6 +400,7 @@ class Worker:
         if self.wine:
             self.env.update(WINE, WINEPREFIX=str(self.dir / "wineprefix"))
         self.originals = {}
+        self.why = ""  # what failed in the last test run
 
     def sync(self):
         """Brings the copy up to the checkout, rewriting only what differs so
@@ -432,11 +433,11 @@ class Worker:
                          "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache",
                          *(o.format(src=self.src) for o in PART["options"])], None) == 0
 
-    def run(self, cmd, timeout):
+    def run(self, cmd, timeout, out=subprocess.DEVNULL):
         if self.stop.is_set():
             raise Stop()
-        self.proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                     env=self.env, start_new_session=True)
+        self.proc = subprocess.Popen(cmd, stdout=out, stderr=subprocess.STDOUT, env=self.env,
+                                     start_new_session=True)
         try:
             rc = self.proc.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -462,17 +463,25 @@ class Worker:
         return self.run(["ninja", "-C", str(self.build), "-j", "1", *targets], None) == 0
 
     def tests_pass(self):
-        """True when every test passes; a crash or a hang is a failure."""
-        runs = [["wine"] * self.wine + [str(self.build / exe), "--gtest_fail_fast", "--gtest_brief=1"]
+        """True when every test passes; a crash or a hang is a failure. `why` then
+        names the first failing test (a test program's or a scenario row's)."""
+        runs = [(Path(exe).name, ["wine"] * self.wine +
+                 [str(self.build / exe), "--gtest_fail_fast", "--gtest_brief=1"])
                 for exe in PART["tests"]]
         if PART["scenarios"]:  # stopping at the first row that fails
-            runs.append(["dbus-run-session", "--", "/usr/bin/python3", "-B", "-W",
-                         "ignore::ImportWarning", str(self.src / "tests/system/scenarios.py"),
-                         "-f"])
-        for argv in runs:
+            runs.append(("scenarios", ["dbus-run-session", "--", "/usr/bin/python3", "-B", "-W",
+                                       "ignore::ImportWarning",
+                                       str(self.src / "tests/system/scenarios.py"), "-f"]))
+        for name, argv in runs:
             shutil.rmtree(self.tmp, ignore_errors=True)
             self.tmp.mkdir()
-            if self.run(argv, self.timeout) != 0:
+            with open(self.dir / "last.log", "w+b") as out:
+                rc = self.run(argv, self.timeout, out)
+                out.seek(0)
+                failed = re.search(rb"^(?:\[  FAILED  \] |FAIL: |ERROR: )(\S+)", out.read(), re.M)
+            if rc != 0:
+                self.why = failed[1].decode() if failed else name
+                self.why += " (hung)" if rc is None else ""
                 return False
         return True
 
@@ -568,8 +577,9 @@ def main():
                     results[m.id] = outcome
                     done = len(results)
                     if args.verbose:
+                        why = f"  by {w.why}" if outcome == "killed" else ""
                         print(f"{outcome:12} {m.path}:{m.line}: {show(m.before)}  ->  "
-                              f"{show(m.after)}  ({m.id})", flush=True)
+                              f"{show(m.after)}  ({m.id}){why}", flush=True)
                     elif sys.stderr.isatty():
                         print(f"\r{done}/{len(mutants)}", end="", file=sys.stderr, flush=True)
         except Stop:
