@@ -52,18 +52,23 @@ QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subproc
 README = pathlib.Path(__file__).resolve().parents[1] / "README.md"
 PANEL = """import sys
 from Xlib import X, Xatom, display
-x0, x1, h = map(int, sys.argv[1:])
+x0, x1, h = map(int, sys.argv[1:4])
+own = sys.argv[4:] == ["own"]
 d = display.Display(); s = d.screen(); a = d.intern_atom
 w = s.root.create_window(x0, 0, x1 - x0 + 1, h, 0, s.root_depth, X.InputOutput, X.CopyFromParent,
-                         background_pixel=0x3366CC)
-w.change_property(a("_NET_WM_WINDOW_TYPE"), Xatom.ATOM, 32, [a("_NET_WM_WINDOW_TYPE_DOCK")])
-w.change_property(a("_NET_WM_STRUT_PARTIAL"), Xatom.CARDINAL, 32, [0, 0, h] + [0] * 5 + [x0, x1, 0, 0])
+                         background_pixel=0x3366CC, override_redirect=own)
+if own:
+    w.change_property(a("_NET_WM_STRUT"), Xatom.CARDINAL, 32, [x1 + 1, 0, 0, 0])
+else:
+    w.change_property(a("_NET_WM_WINDOW_TYPE"), Xatom.ATOM, 32, [a("_NET_WM_WINDOW_TYPE_DOCK")])
+    w.change_property(a("_NET_WM_STRUT_PARTIAL"), Xatom.CARDINAL, 32, [0, 0, h] + [0] * 5 + [x0, x1, 0, 0])
 w.set_wm_name("panel")
 w.set_wm_normal_hints(flags=1 | 4, x=x0, y=0)  # placed where it asks to be
 w.map()
 while True:
     d.next_event()
-"""  # a panel at the top of the screen between x0 and x1, h pixels high
+"""  # a dock at the top of the screen between x0 and x1, h pixels high; "own": at the left from
+# x0 to x1, a window manager's own panel, which is in no client list and has only the old strut
 OTHER = """import gi
 gi.require_version("Gtk", "3.0")
 from gi.repository import Gtk
@@ -308,9 +313,11 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
     def v_signal(self, name):
         self.proc.send_signal(getattr(signal, "SIG" + name))
 
-    def v_panel(self, x0, x1, height):  # a dock at the top, its strut on the columns x0 to x1
-        self.helper([sys.executable, "-c", PANEL, x0, x1, height])
-        poll("the panel", lambda: "panel" in str(self.x.windows()))
+    def v_panel(self, *args):  # see PANEL
+        panels = lambda: self.x.run("xwininfo", "-root", "-tree").count('"panel"')
+        before = panels()
+        self.helper([sys.executable, "-c", PANEL, *args])
+        poll("the panel", lambda: panels() > before)
 
     def v_link(self):  # the key bindings' program is this row's
         os.makedirs(os.path.dirname(self.x.shortcut), exist_ok=True)
