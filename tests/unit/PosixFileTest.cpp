@@ -35,6 +35,11 @@ TEST(PosixFile, FailuresCarryTheRunTimeNumber) {
       std::filesystem::temp_directory_path() / ("tallimo-ro-" + std::to_string(getpid()));
   const auto path = dir / "Cnt.arm";
   std::filesystem::create_directory(dir);
+  // Started with standard input closed, the record is descriptor 0.
+  const int in = dup(0);
+  close(0);
+  EXPECT_EQ(failure([&] { openFile(path)->write(0, record); }), 0);
+  dup2(in, 0), close(in);
   std::ofstream(path) << "12345";
   ASSERT_EQ(chmod(dir.c_str(), 0755) | chmod(path.c_str(), 0444), 0);
   const auto asUser = [&] {
