@@ -9,6 +9,7 @@
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTest>
 
 #include "frmMain/frmMain.h"
@@ -75,7 +76,8 @@ TEST_F(QtForms, OwnFontsThatNoThemeReaches) {
   EXPECT_TRUE(QFontDatabase::writingSystems(QFontInfo(label->font()).family())
                   .contains(QFontDatabase::Japanese) &&
               gothic.horizontalAdvance("i") == gothic.horizontalAdvance("W"));
-  // A desktop theme's wide fonts must not reach the fixed layout.
+  // A desktop theme's style and wide fonts must not reach the fixed layout.
+  EXPECT_EQ(QApplication::style()->name().toStdString(), "fusion");
   QFont wide("DejaVu Sans", 16);
   for (const char* cls : {"QPushButton", "QRadioButton", "QGroupBox", "QLabel"})
     QApplication::setFont(wide, cls);
@@ -160,6 +162,7 @@ TEST_F(QtForms, DialogAsksForNoMinimiseButton) {
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   setenv("QT_QPA_PLATFORM", "offscreen", 1);  // no display: chosen before Qt starts
+  setenv("QT_STYLE_OVERRIDE", "windows", 1);  // a desktop's own style
   int status = 1;
   // The platform owns the QApplication, so it lives for the whole run.
   auto platform = tallimo::qt::createPlatform(argc, argv, nullptr, status);
