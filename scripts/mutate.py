@@ -314,6 +314,8 @@ def find_mutations(path, text):
         body = text[quote + 1:b - 1]
         if path in WORDING and not body.isascii():
             continue  # the wording of a description: the numbers are the contract
+        if re.search(r"[a-z]+ [a-z]+ [a-z]+", body):
+            continue  # an English sentence: its wording and layout are no contract either
         if body:
             # Drop the last character (a whole escape sequence if it is one).
             m = re.search(r"(\\x[0-9a-fA-F]+|\\u[0-9a-fA-F]{4}|\\.|.)$", body, re.S)
