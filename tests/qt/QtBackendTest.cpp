@@ -94,32 +94,27 @@ TEST_F(QtForms, OwnFontsThatNoThemeReaches) {
   }
 }
 
-TEST_F(QtForms, OwnCaptionMovesTheWindowWhereNoWindowManagerDoes) {
+TEST_F(QtForms, OwnCaptionMovesTheWindowWhereNoWindowManagerDoesAndDrawsItsCloseBox) {
   main.show();
   // No window manager moves it here, so the strip does it itself.
   mouse(QTest::MousePress, caption, Qt::LeftButton, {20, 9});
   mouse(QTest::MouseMove, caption, Qt::LeftButton, {50, 29});
   mouse(QTest::MouseRelease, caption, Qt::LeftButton, {20, 9});  // under the pointer again
   EXPECT_EQ(main.window->pos(), QPoint(30, 20));
-  // The close box is the system scenarios' to press.
+  // The close box is the system scenarios' to press; here its pixels: framed in
+  // ink on the strip, and dark inside while pressed.
   EXPECT_EQ(main.take(), Log{});
-}
-
-TEST_F(QtForms, OwnCaptionDrawsItsCloseBoxDarkWhilePressed) {
-  main.show();
   const QRgb strip = caption->palette().color(QPalette::Highlight).rgb(),
-             ink = caption->palette().color(QPalette::HighlightedText).rgb(),
-             dark = QColor(ink).darker(130).rgb();
-  const auto at = [&](std::vector<QPoint> spots) {  // from the close box's corner
+             ink = caption->palette().color(QPalette::HighlightedText).rgb();
+  const auto diagonal = [&](std::initializer_list<int> at) {  // from the box's corner
     std::vector<QRgb> seen;
-    for (QPoint p : spots) seen.push_back(main.window->grab().toImage().pixel(p + QPoint(46, 3)));
+    for (int i : at) seen.push_back(main.window->grab().toImage().pixel(46 + i, 3 + i));
     return seen;
   };
-  using Rgb = std::vector<QRgb>;
-  EXPECT_EQ(at({{-1, -1}, {0, 0}, {1, 1}, {11, 11}, {12, 12}}),
-            Rgb({strip, ink, strip, strip, ink}));
+  EXPECT_EQ(diagonal({-1, 0, 1, 11, 12}), (std::vector<QRgb>{strip, ink, strip, strip, ink}));
   caption->findChild<QAbstractButton*>()->setDown(true);
-  EXPECT_EQ(at({{1, 1}, {11, 11}, {12, 12}}), Rgb({dark, dark, ink}));
+  const QRgb dark = QColor(ink).darker(130).rgb();
+  EXPECT_EQ(diagonal({1, 11, 12}), (std::vector<QRgb>{dark, dark, ink}));
 }
 
 TEST_F(QtForms, OptionsFormAGroupPerFrameTakeTabWhenSelectedAndReportEverySelection) {
@@ -148,12 +143,6 @@ TEST_F(QtForms, ABoxShowsTheBackColourOfItsRowThenTheOneSet) {
   EXPECT_EQ(shown(), QApplication::palette().color(QPalette::Button).rgb());
   form.form->setBackColor(0, SysColor::WindowBackground);
   EXPECT_EQ(shown(), QApplication::palette().color(QPalette::Base).rgb());
-}
-
-// Some window managers offer it all the same: the dialog_minimised row brings
-// both windows back.
-TEST_F(QtForms, DialogAsksForNoMinimiseButton) {
-  EXPECT_FALSE(dialog.window->windowFlags() & Qt::WindowMinMaxButtonsHint);
 }
 
 }  // namespace

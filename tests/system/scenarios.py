@@ -64,10 +64,10 @@ ROWS = dict(
     f" clock=11:00:00; W:start clock=11:00:00; {TO_NOON}; box ALARM; L:chime; W:size Chimes.wav 0;"
     f"keys Return; gone; {CLOSE}",
     # Wine 8 does not tell Windows of a minimise by the window manager: that part is Linux's. On
-    # Linux both starts are without a runtime folder (a start through a link has one); on Windows
-    # a folder's name in other letters is the same folder.
+    # Linux the window starts without a runtime folder (su, ssh, startx) and the second start,
+    # from a session, has one; on Windows a folder's name in other letters is the same folder.
     second_start=f"LW: start -XDG_RUNTIME_DIR {NOW}; main; click COUNT; expect count=1; L:minimize;"
-    "second -XDG_RUNTIME_DIR; keys space; expect count=2; W:second upper",
+    "second; keys space; expect count=2; W:second upper",
     other_folder_and_kill="LW: start; main; expect count=0 saved=T; signal KILL; exit -9; start;"
     "answer RESTORE y; main; folder other; start; main; keys space; expect count=1",
     # The command line steps the running window as clicks do and prints its count. A step under

@@ -82,19 +82,6 @@ TEST_F(SingleInstanceTest, OneHolderPerFolderThatActsOnlyOnAnswersDelivered) {
   EXPECT_EQ(std::distance(fs::directory_iterator("/proc/self/fd"), {}), fds);
 }
 
-TEST_F(SingleInstanceTest, ASenderFindsItsUsersWindowWhereverItListens) {
-  // A window started without a runtime folder (su, ssh, startx), a shortcut
-  // from a session with one.
-  unsetenv("XDG_RUNTIME_DIR");
-  auto holder = start(folder);
-  ASSERT_GE(holder.instance->fd(), 0);
-  std::thread thread = serving(*holder.instance, 1);
-  setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
-  EXPECT_EQ(start(link, Command::Count).outcome, Outcome::Answered);
-  thread.join();
-  EXPECT_EQ(taken, "C");
-}
-
 TEST_F(SingleInstanceTest, OnlyAPrivateFolderOfTheUserCarriesTheChannel) {
   // Without a usable $XDG_RUNTIME_DIR: ${TMPDIR}/tallimo-<uid>, made 0700 and
   // never through a link or when others may enter; else only the program
