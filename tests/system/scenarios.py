@@ -77,7 +77,7 @@ ROWS = dict(
     "cmd 0 --count; keys Tab space; box SETTINGS; cmd 0 --count;"
     "keys Tab; type 32766; keys Tab Tab Tab Return; gone; cmd 0 --status; said out ^32767$;"
     "cmd 1 --count; said err オーバーフロー; answer ERROR; cmd 0 --uncount; signal STOP;"
-    "cmd 1 --count; said err 'does not answer'; signal CONT; cmd 0 --status; said out ^32766$;"
+    "cmd 1 --count; said err 'does not answer\\n'; signal CONT; cmd 0 --status; said out ^32766$;"
     "W:endsession; L:signal TERM; exit 0; expect count=32766",
     # With no window: a wrong option or --help touch nothing, --count starts one and counts.
     command_line_alone=f"LW: rec {SAVED}; mark; cmd 2 --bogus; said err bogus; cmd 0 --help;"
