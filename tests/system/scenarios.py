@@ -54,7 +54,7 @@ ROWS = dict(
     f"endsession; exit 0; expect {SAVED} count=1 goal=0",
     # Escape and Return do nothing in the dialog; an empty alarm hour stops OK after goal and count.
     settings=f"LW: start {NOW}; main; keys Tab space; box SETTINGS; shot settings; geom - - 276 156;"
-    "L:prop _NET_WM_STATE _MODAL _SKIP_TASKBAR; keys Escape Return Tab Tab Tab Up Tab space; gone;"
+    "L:prop _NET_WM_STATE _MODAL _SKIP_TASKBAR; keys Escape Return Tab Tab Down Up Tab Up Tab space; gone;"
     "expect lap=-1 alarm=0 count=0 goal=0; click COUNT; expect count=1; click SET; box SETTINGS;"
     "type 12; click TXT_CNT; type 34;"  # the focusing click leaves "1" selected
     "keys Tab Up Tab BackSpace Tab; type 5; keys Tab Tab space; answer ERROR; box SETTINGS;"
