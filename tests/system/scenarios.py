@@ -14,6 +14,7 @@ TO_NOON = "main; title ticked; clock 11:59:58"
 
 ROWS = dict(
     caption="L: start clock=23:58:40; main; geom 0 0 62 61; prop _NET_WM_STATE _ABOVE _SKIP_TASKBAR;"
+    "prop _NET_FRAME_EXTENTS '= 0, 0, 0, 0';"
     "prop WM_NORMAL_HINTS 'minimum size: 62 by 61' 'maximum size: 62 by 61'; title 23:58; strip;"
     "clock 23:59:30; title 23:59; strip; shot main; movestrip; click CLOSEBOX; answer SUMMARY; exit 0",
     # At 0 a right press changes nothing; on a button it counts down, elsewhere either button counts up.
@@ -89,8 +90,7 @@ ROWS = dict(
     # the window manager knows nothing of its own panel.
     two_monitors="L: sh 'xrandr --setmonitor L 512/135x768/203+0+0 screen &&"
     " xrandr --setmonitor \"*R\" 512/135x768/203+512+0 none' 'xrandr --delmonitor L &&"
-    " xrandr --delmonitor R'; panel 512 1023 30; panel 0 512 768 own; start; main;"
-    " geom 513 30 62 61; shot placed",
+    " xrandr --delmonitor R'; panel 512 1023 30; panel 0 512 768 own; start; main; geom 513 30 62 61",
     # Openbox offers a minimise button on the dialog all the same.
     dialog_minimised=f"L: start {NOW}; main; keys Tab space; box SETTINGS; comeback; keys Escape;"
     "close; gone",
