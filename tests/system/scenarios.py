@@ -69,8 +69,10 @@ ROWS = dict(
     # from a session, has one; on Windows a folder's name in other letters is the same folder.
     second_start=f"LW: start -XDG_RUNTIME_DIR {NOW}; main; click COUNT; expect count=1; L:minimize;"
     "second; keys space; expect count=2; W:second upper",
-    other_folder_and_kill="LW: start; main; expect count=0 saved=T; signal KILL; exit -9; start;"
-    "answer RESTORE y; main; folder other; start; main; keys space; expect count=1",
+    # A killed window leaves no claim on its folder, whatever files it left.
+    other_folder_and_kill="LW: start; main; expect count=0 saved=T; signal KILL; exit -9;"
+    "cmd 1 --status; said err 'window is running'; start; answer RESTORE y; main; folder other;"
+    "start; main; keys space; expect count=1",
     # The command line steps the running window as clicks do and prints its count. A step under
     # the dialog is kept and done after its OK, a refusal comes at once, a window that does not
     # answer in time never takes the step, and a kept step outlives the session.

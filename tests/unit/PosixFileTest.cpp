@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -35,10 +36,14 @@ TEST(PosixFile, FailuresCarryTheRunTimeNumber) {
       std::filesystem::temp_directory_path() / ("tallimo-ro-" + std::to_string(getpid()));
   const auto path = dir / "Cnt.arm";
   std::filesystem::create_directory(dir);
-  // Started with standard input closed, the record is descriptor 0.
+  // Started with standard input closed, the record is descriptor 0. An EINTR
+  // left over from an interrupted call makes no call loop.
   const int in = dup(0);
   close(0);
+  errno = EINTR;
   EXPECT_EQ(failure([&] { openFile(path)->write(0, record); }), 0);
+  std::array<std::byte, 30> back{};
+  EXPECT_EQ(openFile(path)->read(0, back), 20u);
   dup2(in, 0), close(in);
   std::ofstream(path) << "12345";
   ASSERT_EQ(chmod(dir.c_str(), 0755) | chmod(path.c_str(), 0444), 0);
