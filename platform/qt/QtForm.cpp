@@ -66,8 +66,8 @@ std::vector<uint32_t> cardinals(xcb_connection_t* c, xcb_get_property_cookie_t c
   return values;
 }
 
-// What the window manager's work area and every panel's strut leave free of
-// `area`, in X pixels.
+// What the window manager's work area and the struts of panels at the left
+// and the top leave free of `area`, in X pixels: the window goes to its corner.
 QRect freeOfPanels(xcb_connection_t* c, QRect area) {
   const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
   const xcb_window_t root = screen->root;
@@ -122,14 +122,10 @@ QRect freeOfPanels(xcb_connection_t* c, QRect area) {
     const auto covers = [&](int x0, int y0, int x1, int y1) {
       return x1 >= x0 && y1 >= y0 && QRect(QPoint(x0, y0), QPoint(x1, y1)).intersects(screenRect);
     };
-    const int left = int(s[0]), right = int(s[1]), top = int(s[2]), bottom = int(s[3]);
+    const int left = int(s[0]), top = int(s[2]);
     if (left > 0 && covers(0, int(s[4]), left - 1, int(s[5])))
       area.setLeft(std::max(area.left(), left));
-    if (right > 0 && covers(rootW - right, int(s[6]), rootW - 1, int(s[7])))
-      area.setRight(std::min(area.right(), rootW - right - 1));
     if (top > 0 && covers(int(s[8]), 0, int(s[9]), top - 1)) area.setTop(std::max(area.top(), top));
-    if (bottom > 0 && covers(int(s[10]), rootH - bottom, int(s[11]), rootH - 1))
-      area.setBottom(std::min(area.bottom(), rootH - bottom - 1));
   }
   return area.isEmpty() ? screenRect : area;
 }
