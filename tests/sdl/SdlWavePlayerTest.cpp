@@ -85,13 +85,14 @@ TEST(SdlPlayer, PlaysWithoutWaitingReplacesAChimeAndKeepsQuietOnWhatItCannotPlay
        {Bytes{}, Bytes{std::byte{0}}, Bytes(8, std::byte{'M'}), cut, wave(0, 0)})
     playWave(bytes);
   EXPECT_FALSE(fs::exists(out));
-  // Then a chime plays, and a second one cuts the first short.
+  // Then a chime plays, and a second one of the same format cuts the first short.
   playWave(wave(200 * kTenth, 8000));
   EXPECT_LT(played(8000), 100 * kTenth);  // returned long before the sound could play out
   ASSERT_TRUE(soon([&] { return played(8000) > 0; }));
   playWave(wave(3 * kTenth, 16000));
   ASSERT_TRUE(soon([&] { return played(16000) == 3 * kTenth; }));
-  EXPECT_LT(played(8000), 100 * kTenth);
+  // On the same device: reopened, the driver would have begun its file anew.
+  EXPECT_TRUE(played(8000) > 0 && played(8000) < 100 * kTenth) << played(8000);
   // Played out, the device closes, and its driver lets go of its file.
   EXPECT_TRUE(soon([&] {
     return std::ranges::none_of(fs::directory_iterator("/proc/self/fd"),
