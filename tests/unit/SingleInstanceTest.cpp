@@ -33,13 +33,6 @@ class SingleInstanceTest : public ::testing::Test {
                                       bool claim = true) {
     return SingleInstance::claimOrSend(dir, c, claim);
   }
-  // Serves `holder` until `n` steps were taken or nothing comes for 2 s.
-  std::thread serving(SingleInstance& holder, std::size_t n) {
-    return std::thread([&holder, n, this] {
-      for (pollfd p{holder.fd(), POLLIN, 0}; taken.size() < n && poll(&p, 1, 2000) == 1;)
-        serve(holder);
-    });
-  }
   void serve(SingleInstance& holder) {
     holder.serve([](Command c) { return StepReply{.count = static_cast<char>(c)}; },
                  [this](Command c, const StepReply&) { taken += static_cast<char>(c); });
@@ -55,7 +48,10 @@ class SingleInstanceTest : public ::testing::Test {
 TEST_F(SingleInstanceTest, OneHolderPerFolderThatActsOnlyOnAnswersDelivered) {
   const auto fds = std::distance(fs::directory_iterator("/proc/self/fd"), {});
   auto holder = start(link);
-  std::thread thread = serving(*holder.instance, 2);
+  std::thread thread([&] {  // until two steps were taken or nothing comes for 2 s
+    for (pollfd p{holder.instance->fd(), POLLIN, 0}; taken.size() < 2 && poll(&p, 1, 2000) == 1;)
+      serve(*holder.instance);
+  });
   const auto counted = start(folder, Command::Count);
   EXPECT_EQ(counted.outcome, Outcome::Answered);
   EXPECT_EQ(counted.reply.count, 'C');
