@@ -14,7 +14,7 @@ TO_NOON = "main; title ticked; clock 11:59:58"
 
 ROWS = dict(
     caption="L: start clock=23:58:40; main; geom 0 0 62 61; prop _NET_WM_STATE _ABOVE _SKIP_TASKBAR;"
-    "prop _NET_FRAME_EXTENTS '= 0, 0, 0, 0';"
+    "prop _NET_FRAME_EXTENTS '= 0, 0, 0, 0'; prop WM_CLASS '\"Tallimo\"'; prop _NET_WM_ICON '32 x 32';"
     "prop WM_NORMAL_HINTS 'minimum size: 62 by 61' 'maximum size: 62 by 61'; title 23:58; strip;"
     "clock 23:59:30; title 23:59; strip; shot main; movestrip; click CLOSEBOX; answer SUMMARY; exit 0",
     # At 0 a right press changes nothing; on a button it counts down, elsewhere either button counts up.
