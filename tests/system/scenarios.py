@@ -98,7 +98,9 @@ ROWS = dict(
     "close; gone",
     wayland_session="L: weston; start WAYLAND_DISPLAY=tallimo-wl XDG_SESSION_TYPE=wayland; main;"
     "geom 0 0 62 61",
-    no_display="L: start -DISPLAY; exit 1; stderr 1",
+    # No display at all, or one that is not there: a line that says which and why.
+    no_display="L: start -DISPLAY; exit 1; stderr 1; start DISPLAY=:97; exit 1;"
+    "stderr 1 'display \":97\": '",
     # Counts are heard, also one made from a shortcut while another program has the focus.
     a11y="L: orca; start; main; tree MAIN; keys space; heard 1件; tree COUNTED; other;"
     "cmd 0 --count; heard 2件; click SET; box SETTINGS; tree DIALOG",
