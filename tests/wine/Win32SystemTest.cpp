@@ -152,6 +152,8 @@ TEST(Win32Files, ASaveTheSystemRefusesChangesNothingAndWorksOnceFree) {
     EXPECT_EQ(saved(), std::byte{3});
   }
   fs::remove(path);
+  // A reason in the system's own words comes without its line break.
+  EXPECT_TRUE(win32::errorReason(ERROR_INVALID_NAME).ends_with("。"));
 }
 
 }  // namespace
