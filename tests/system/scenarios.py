@@ -32,7 +32,7 @@ ROWS = dict(
     "expect saved=T count=2 goal=0 alarm=0 hour=0 minute=0 lap=0",
     # A held key is one press, at the server's default repeat rate and at a fast one.
     held_keys=f"LW: start {NOW}; main; hold space 2; hold Return 2; expect count=2;"
-    "sh 'xset r rate 200 40' 'xset r rate'; hold space 2; keys Tab; hold Return 2; box SETTINGS;"
+    "sh 'xset r rate 200 40' 'xset r rate'; hold space 2; keys Tab Tab Tab; hold Return 2; box SETTINGS;"
     "hold Escape 1; close; gone; expect count=3",
     # After a box or the dialog the next key goes to the button that had the focus: a box
     # raised by counting leaves it on the count button, the dialog on "!".
