@@ -138,7 +138,8 @@ void play(State& s, const Wave& wave) {
   const Uint64 freq = static_cast<Uint64>(std::max(1, s.deviceSpec.freq));
   const Uint64 soundMs = wave.length / frameBytes * 1000 / static_cast<Uint64>(wave.spec.freq);
   const Uint64 bufferMs = Uint64{s.deviceSpec.samples} * 2 * 1000 / freq;
-  const Uint64 delay = std::min<Uint64>(soundMs + bufferMs + kCloseMarginMs, UINT32_MAX);
+  // SDL takes a wait of 2^31 ms or more for one already due.
+  const Uint64 delay = std::min<Uint64>(soundMs + bufferMs + kCloseMarginMs, INT32_MAX);
   s.closeTimer = SDL_AddTimer(static_cast<Uint32>(delay), closeWhenPlayedOut,
                               reinterpret_cast<void*>(s.generation));
 }
