@@ -112,6 +112,7 @@ TEST_F(QtForms, OwnCaptionMovesTheWindowWhereNoWindowManagerDoesAndDrawsItsClose
     return seen;
   };
   EXPECT_EQ(diagonal({-1, 0, 1, 11, 12}), (std::vector<QRgb>{strip, ink, strip, strip, ink}));
+  EXPECT_NE(main.window->grab().toImage().pixel(54, 7), strip);  // the cross's other stroke
   caption->findChild<QAbstractButton*>()->setDown(true);
   const QRgb dark = QColor(ink).darker(130).rgb();
   EXPECT_EQ(diagonal({1, 11, 12}), (std::vector<QRgb>{dark, dark, ink}));
