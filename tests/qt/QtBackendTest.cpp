@@ -107,8 +107,9 @@ TEST_F(QtForms, OwnCaptionMovesTheWindowWhereNoWindowManagerDoesAndDrawsItsClose
   const QRgb strip = caption->palette().color(QPalette::Highlight).rgb(),
              ink = caption->palette().color(QPalette::HighlightedText).rgb();
   const auto diagonal = [&](std::initializer_list<int> at) {  // from the box's corner
+    const QImage shot = main.window->grab().toImage();
     std::vector<QRgb> seen;
-    for (int i : at) seen.push_back(main.window->grab().toImage().pixel(46 + i, 3 + i));
+    for (int i : at) seen.push_back(shot.pixel(46 + i, 3 + i));
     return seen;
   };
   EXPECT_EQ(diagonal({-1, 0, 1, 11, 12}), (std::vector<QRgb>{strip, ink, strip, strip, ink}));
