@@ -1,5 +1,6 @@
-// Files as the program meets them on a real system: a full disk, and a record
-// that the user may read but not write. The wording is the system scenarios' to show.
+// Files as the program meets them on a real system: a full disk, a record that
+// the user may read but not write, a record at descriptor 0 and a stale EINTR.
+// The wording is the system scenarios' to show.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
