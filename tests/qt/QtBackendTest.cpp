@@ -117,6 +117,11 @@ TEST_F(QtForms, OwnCaptionMovesTheWindowWhereNoWindowManagerDoesAndDrawsItsClose
   caption->findChild<QAbstractButton*>()->setDown(true);
   const QRgb dark = QColor(ink).darker(130).rgb();
   EXPECT_EQ(diagonal({1, 11, 12}), (std::vector<QRgb>{dark, dark, ink}));
+  // Nor does any window manager take Alt+F4 from it; F4 alone closes nothing.
+  std::string closes;
+  for (auto with : {Qt::NoModifier, Qt::AltModifier})
+    QTest::keyClick(main.window, Qt::Key_F4, with), closes += std::to_string(main.take().size());
+  EXPECT_EQ(closes, "01");
 }
 
 TEST_F(QtForms, OptionsFormAGroupPerFrameTakeTabWhenSelectedAndReportEverySelection) {
