@@ -279,6 +279,8 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
                 os.chmod(self.root, 0o755)
                 env.update(HOME=self.root, XDG_RUNTIME_DIR=run)
                 user = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+            elif opt == "<&-":  # started with standard input closed, as some launchers do
+                user = ["sh", "-c", 'exec "$@" <&-', "sh", *user]
             elif key[0] == "-":
                 env.pop(key[1:], None)
             else:

@@ -69,9 +69,10 @@ ROWS = dict(
     # from a session, has one; on Windows a folder's name in other letters is the same folder.
     second_start=f"LW: start -XDG_RUNTIME_DIR {NOW}; main; click COUNT; expect count=1; L:minimize;"
     "second; keys space; expect count=2; W:second upper",
-    # A killed window leaves no claim on its folder, whatever files it left.
+    # A killed window leaves no claim on its folder, whatever files it left: also for a start
+    # with standard input closed, whose first descriptor is the leftover lock file.
     other_folder_and_kill="LW: start; main; expect count=0 saved=T; signal KILL; exit -9;"
-    "cmd 1 --status; said err 'window is running'; start; answer RESTORE y; main; folder other;"
+    "cmd 1 --status; said err 'window is running'; start '<&-'; answer RESTORE y; main; folder other;"
     "start; main; keys space; expect count=1",
     # The command line steps the running window as clicks do and prints its count. A step under
     # the dialog is kept and done after its OK, a refusal comes at once, a window that does not
@@ -107,8 +108,11 @@ ROWS = dict(
     # Faults from outside.
     fault_record_is_a_folder="LW: sh 'mkdir Cnt.arm'; start; box *; shot fatal; keys Return; exit 1;"
     "stderr Cnt.arm; L:stderr \"'75'\" 同じ名前のフォルダーがあります",
-    fault_folder_not_writable="L: sh 'chmod 555 .'; start nobody; box *; keys Return; exit 1;"
-    "stderr Cnt.arm アクセスが拒否されました",
+    # A record that cannot be made stops the start; one that can be read is counted on, and
+    # each save that fails is reported.
+    fault_read_only=f"L: sh 'chmod 555 .'; start nobody; box *; keys Return; exit 1;"
+    f"stderr Cnt.arm アクセスが拒否されました; rec {SAVED}; sh 'chmod 444 Cnt.arm'; start nobody {NOW};"
+    f"answer RESTORE y; main; click COUNT; answer ERROR; expect {SAVED}",
     fault_folder_with_spaces_and_japanese="L: folder '集計 ツール/たりも ver 1'; start; main;"
     f"click COUNT LABEL BLANK; expect count=3; {CLOSE}",
     # At the alarm a chime that cannot be read is reported, then the alarm message shows all the same.
