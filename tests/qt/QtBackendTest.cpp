@@ -101,6 +101,7 @@ TEST_F(QtForms, OwnCaptionMovesTheWindowWhereNoWindowManagerDoesAndDrawsItsClose
   mouse(QTest::MouseMove, caption, Qt::LeftButton, {50, 29});
   mouse(QTest::MouseRelease, caption, Qt::LeftButton, {20, 9});  // under the pointer again
   EXPECT_EQ(main.window->pos(), QPoint(30, 20));
+  QTest::keyClick(main.window, Qt::Key_F4);  // F4 alone closes nothing
   // The close box is the system scenarios' to press; here its pixels: framed in
   // ink on the strip, and dark inside while pressed.
   EXPECT_EQ(main.take(), Log{});
@@ -117,11 +118,9 @@ TEST_F(QtForms, OwnCaptionMovesTheWindowWhereNoWindowManagerDoesAndDrawsItsClose
   caption->findChild<QAbstractButton*>()->setDown(true);
   const QRgb dark = QColor(ink).darker(130).rgb();
   EXPECT_EQ(diagonal({1, 11, 12}), (std::vector<QRgb>{dark, dark, ink}));
-  // Nor does any window manager take Alt+F4 from it; F4 alone closes nothing.
-  std::string closes;
-  for (auto with : {Qt::NoModifier, Qt::AltModifier})
-    QTest::keyClick(main.window, Qt::Key_F4, with), closes += std::to_string(main.take().size());
-  EXPECT_EQ(closes, "01");
+  // Nor does any window manager take Alt+F4 from it.
+  QTest::keyClick(main.window, Qt::Key_F4, Qt::AltModifier);
+  EXPECT_EQ(main.take(), Log{"closeRequested"});
 }
 
 TEST_F(QtForms, OptionsFormAGroupPerFrameTakeTabWhenSelectedAndReportEverySelection) {
