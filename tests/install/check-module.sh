@@ -20,8 +20,8 @@ while IFS='|' read -r name beside said; do
   cp "$stranger" "$work/$name/tallimo"
   [[ -z "$beside" ]] || cp "${!beside}" "$work/$name/tallimo-window.so"
   out=$( (run "$work/$name") 2>&1; echo "exit $?")
-  [[ $out == *"$said"*"exit 1" && $out == *"$work/$name/tallimo-window.so"* &&
-    $out == *"$nowhere/tallimo-window.so"* ]] || fail "$name: '$said' and exit 1, not: $out"
+  [[ $out == *"$said"*"exit 1" && $out == *": $work/$name/tallimo-window.so"* &&
+    $out == *"; $nowhere/tallimo-window.so"* ]] || fail "$name: '$said' and exit 1, not: $out"
 done <<'ROWS'
 none||needs tallimo-window.so
 no-entry|other_library|no tallimo_window_entry
