@@ -373,9 +373,9 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
         keys = ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height")
         return [int(re.search(k + r":\s+(-?\d+)", info)[1]) for k in keys]
 
-    def pixels(self, crop):  # the screen's grey levels in a "WxH+X+Y" rectangle
+    def pixels(self, crop):  # the screen's pixels, 8-bit RGB, in a "WxH+X+Y" rectangle
         return self.x.run(
-            "import", "-window", "root", "-crop", crop, "-depth", "8", "gray:-", raw=True
+            "import", "-window", "root", "-crop", crop, "-depth", "8", "rgb:-", raw=True
         )
 
     def focus(self):  # what openbox calls active and the X input focus

@@ -15,8 +15,9 @@ TO_NOON = "main; title ticked; clock 11:59:58"
 ROWS = dict(
     caption="L: start clock=23:58:40; main; geom 0 0 62 61; prop _NET_WM_STATE _ABOVE _SKIP_TASKBAR;"
     "prop _NET_FRAME_EXTENTS '= 0, 0, 0, 0'; prop WM_CLASS '\"Tallimo\"'; prop _NET_WM_ICON '32 x 32';"
-    "prop WM_NORMAL_HINTS 'minimum size: 62 by 61' 'maximum size: 62 by 61'; title 23:58; strip;"
-    "clock 23:59:30; title 23:59; strip; shot main; movestrip; click CLOSEBOX; answer SUMMARY; exit 0",
+    "prop WM_NORMAL_HINTS 'minimum size: 62 by 61' 'maximum size: 62 by 61'; title 23:58;"
+    "look d488341c70b5; clock 23:59:30; title 23:59; look b6b1be6197ed; movestrip; click CLOSEBOX;"
+    "answer SUMMARY; exit 0",
     # At 0 a right press changes nothing; on a button it counts down, elsewhere either button counts up.
     # A press moved off before the release, and the middle button, count nothing. A double click
     # counts twice on a button, once elsewhere. Nothing goes wrong, so nothing is said.
@@ -28,7 +29,7 @@ ROWS = dict(
     # Where the frame goes with a taller caption is the Win32 tests' to check, through Windows itself.
     keys=f"LW: start {NOW}; main; W:prop _NET_WM_STATE _ABOVE _SKIP_TASKBAR; keys space Return;"
     "expect count=2; right SET; expect count=1; keys space; expect count=2; keys alt+F4; box SUMMARY;"
-    "shot summary; keys Return; exit 0; size Cnt.arm 20;"
+    "shot summary; L:look bb15516d0cab; keys Return; exit 0; size Cnt.arm 20;"
     "expect saved=T count=2 goal=0 alarm=0 hour=0 minute=0 lap=0",
     # A held key is one press, at the server's default repeat rate and at a fast one.
     held_keys=f"LW: start {NOW}; main; hold space 2; hold Return 2; expect count=2;"
@@ -42,9 +43,9 @@ ROWS = dict(
     "gone; keys space; box SETTINGS; close; gone; keys space; box SETTINGS",
     # Escape and the close box leave the question open; afterwards the window has the focus again.
     # A second start, here through a link to the folder, leaves the question to the first.
-    restore_yes=f"LW: rec {SAVED}; start {NOW}; box RESTORE; shot question; second link; keys Escape;"
-    f"close; sync; keys y; gone; main; keys Return; expect count=8 goal=9; {CLOSE};"
-    f"expect {SAVED} count=8",
+    restore_yes=f"LW: rec {SAVED}; start {NOW}; box RESTORE; shot question; L:look 847f2375ff95;"
+    f"second link; keys Escape; close; sync; keys y; gone; main; keys Return; expect count=8 goal=9;"
+    f"{CLOSE}; expect {SAVED} count=8",
     # The spoilt file can only come back through a save at the end of the session.
     **{
         f"signal_{sig}": f"L: rec {SAVED} saved=T-3; start {NOW}; main; click COUNT LABEL;"
@@ -55,11 +56,11 @@ ROWS = dict(
     f"endsession; exit 0; expect {SAVED} count=1 goal=0",
     # Escape and Return do nothing in the dialog; an empty alarm hour stops OK after goal and count.
     settings=f"LW: start {NOW}; main; keys Tab space; box SETTINGS; shot settings; geom - - 276 156;"
-    "L:prop _NET_WM_STATE _MODAL _SKIP_TASKBAR; keys Escape Return Tab Tab Down Up Tab Up Tab space; gone;"
-    "expect lap=-1 alarm=0 count=0 goal=0; click COUNT; expect count=1; click SET; box SETTINGS;"
-    "type 12; click TXT_CNT; type 34;"  # the focusing click leaves "1" selected
-    "keys Tab Up Tab BackSpace Tab; type 5; keys Tab Tab space; answer ERROR; box SETTINGS;"
-    "expect goal=12 count=34 alarm=0 lap=-1; type 7; keys Tab Tab Tab Return; gone;"
+    "L:look 9347aa65a84c; L:prop _NET_WM_STATE _MODAL _SKIP_TASKBAR; keys Escape Return;"
+    "keys Tab Tab Down Up Tab Up Tab space; gone; expect lap=-1 alarm=0 count=0 goal=0; click COUNT;"
+    "expect count=1; click SET; box SETTINGS; type 12; click TXT_CNT;"  # selects the "1" it holds
+    "type 34; keys Tab Up Tab BackSpace Tab; type 5; keys Tab Tab space; answer ERROR; box SETTINGS;"
+    "L:look 190fd59eaf7f; expect goal=12 count=34 alarm=0 lap=-1; type 7; keys Tab Tab Tab Return; gone;"
     f"expect goal=12 count=34 alarm=-1 hour=7 minute=5 lap=-1; {CLOSE}; expect saved=T",
     alarm=f"LW: {NOON}; L:wave; L:start SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw"
     f" clock=11:00:00; W:start clock=11:00:00; {TO_NOON}; box ALARM; L:chime; W:size Chimes.wav 0;"
