@@ -84,10 +84,12 @@ ROWS = dict(
     "cmd 1 --count; said err オーバーフロー; answer ERROR; cmd 0 --uncount; signal STOP;"
     "cmd 1 --count; said err 'does not answer\\n'; signal CONT; cmd 0 --status; said out ^32766$;"
     "W:endsession; L:signal TERM; exit 0; expect count=32766",
-    # With no window: a wrong option or --help touch nothing, --count starts one and counts.
+    # With no window: a wrong option or --help touch nothing, --count starts one and counts. A
+    # count that cannot be printed ends in failure.
     command_line_alone=f"LW: rec {SAVED}; mark; cmd 2 --bogus; said err bogus; cmd 0 --help;"
     "said out --count; cmd 1 --status; unchanged; sh 'rm Cnt.arm'; start --count; main;"
-    "expect count=1; cmd 0 --status; said out ^1$",
+    "expect count=1; cmd 0 --status; said out ^1$;"
+    "L:sh 'test $(./tallimo --status >/dev/full || echo $?) = 1'",
     # The README's openbox key bindings, pressed while another program has the focus.
     shortcut_keys=f"L: start {NOW}; main; link; shortcut 3 5 2",
     # Qt alone puts the window under the dock: with several monitors it ignores the work area;
