@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -60,6 +62,14 @@ TEST_F(SingleInstanceTest, OneHolderPerFolderThatActsOnlyOnAnswersDelivered) {
   EXPECT_EQ(start(root, Command::Status, false).outcome, Outcome::NotRunning);
   // A sender that gave up before the holder looked is never counted.
   EXPECT_EQ(start(folder, Command::Count).outcome, Outcome::NoAnswer);
+  // Nor one that finds the holder's queue full, which does not answer either.
+  sockaddr_un to{};
+  socklen_t size = sizeof to;
+  ASSERT_EQ(getsockname(holder.instance->fd(), reinterpret_cast<sockaddr*>(&to), &size), 0);
+  const int flood = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  while (sendto(flood, "C", 1, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&to), size) == 1) continue;
+  EXPECT_EQ(start(folder, Command::Count).outcome, Outcome::NoAnswer);
+  close(flood);
   serve(*holder.instance);
   EXPECT_EQ(taken, "CS");
   holder.instance->release();
