@@ -136,6 +136,7 @@ TREES = dict(
         "/件数 [label]",
         "/設定 [push button]",
         "/Tallimo!! [push button] 1 件数える",
+        "/閉じる [push button]",
     ],
     COUNTED=["/1件 [notification]", "/設定 [push button] 1件", "/Tallimo!! [push button] 1件"],
     DIALOG=[
