@@ -261,7 +261,7 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
 
     # ---- processes --------------------------------------------------------------------------
     def command(self, *opts, exe=None):  # argv and environment for a start with these options
-        env, user, assign, args = dict(self.x.env), [], [], []
+        env, shell, user, assign, args = dict(self.x.env), [], [], [], []
         for opt in opts:
             key, _, value = opt.partition("=")
             if key.startswith("--"):  # the program's own arguments
@@ -280,14 +280,14 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
                 env.update(HOME=self.root, XDG_RUNTIME_DIR=run)
                 user = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
             elif opt == "<&-":  # started with standard input closed, as some launchers do
-                user = ["sh", "-c", 'exec "$@" <&-', "sh", *user]
+                shell = ["sh", "-c", 'exec "$@" <&-', "sh"]
             elif key[0] == "-":
                 env.pop(key[1:], None)
             else:
                 assign.append(opt)
         # Through env, so that the program alone gets the faked clock; each execs: the pid stays.
         wine = ["wine"] * (PLATFORM == "W")
-        return user + ["env", *assign] + wine + [exe or self.exe, *args], env
+        return shell + user + ["env", *assign] + wine + [exe or self.exe, *args], env
 
     def spawn(self, *opts, exe=None):
         argv, env = self.command(*opts, exe=exe)
