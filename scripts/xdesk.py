@@ -50,6 +50,7 @@ MOUSE = dict(  # "drag": released off the window; "double": see Desk.double_clic
 )
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 README = pathlib.Path(__file__).resolve().parents[1] / "README.md"
+SCREEN = (1024, 768)  # the virtual screen's width and height
 PANEL = """import sys
 from Xlib import X, Xatom, display
 x0, x1, h = map(int, sys.argv[1:4])
@@ -103,7 +104,7 @@ class Desk:  # Xvfb with openbox, and Wine's server when the program is an .exe
         self.env.update(XDG_RUNTIME_DIR=self.tmp, LANG="C.UTF-8", LC_ALL="C.UTF-8")
         with open(os.path.join(self.tmp, "display"), "w") as fd:
             self.spawn(
-                "Xvfb", "-displayfd", str(fd.fileno()), "-screen", "0", "1024x768x24",
+                "Xvfb", "-displayfd", str(fd.fileno()), "-screen", "0", f"{SCREEN[0]}x{SCREEN[1]}x24",
                 "-nolisten", "tcp", pass_fds=[fd.fileno()],
             )  # fmt: skip
         self.env["DISPLAY"] = ":" + poll("Xvfb", lambda: (read(fd.name) or b"").decode().strip())

@@ -90,7 +90,8 @@ class Scenario(xdesk.Session):
         poll(lambda: f"the geometry {xywh}; it is {self.geometry()}", fits)
 
     def v_look(self, digest):  # the window's pixels, as they were when the row was written
-        self.x.run("xdotool", "mousemove", "1023", "767")  # no button lit up under the pointer
+        corner = (str(n - 1) for n in xdesk.SCREEN)  # no button lit up under the pointer
+        self.x.run("xdotool", "mousemove", *corner)
         crop = lambda: "{2}x{3}+{0}+{1}".format(*self.geometry())
         look = lambda: hashlib.sha256(self.pixels(crop())).hexdigest()[:12]
         poll(lambda: f"the look {digest}; it is {look()}", lambda: look() == digest)
