@@ -22,7 +22,7 @@ namespace tallimo {
 
 enum class ControlKind { Label, Button, TextBox, Option, Frame, Timer };
 enum class SysColor { Default, WindowBackground, ButtonFace };
-enum class Align { Left, Right, Center };
+enum class Align { Left, Right };
 
 struct FontSpec {
   std::string_view face;  // empty: the default dialog font

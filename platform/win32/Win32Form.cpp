@@ -187,9 +187,7 @@ void Win32Form::createControls() {
       case ControlKind::Label:
         cls = L"STATIC";
         style |= SS_NOTIFY | SS_NOPREFIX | (c.border ? WS_BORDER : 0) |
-                 (c.align == Align::Right    ? SS_RIGHT
-                  : c.align == Align::Center ? SS_CENTER
-                                             : SS_LEFT);
+                 (c.align == Align::Right ? SS_RIGHT : SS_LEFT);
         break;
       case ControlKind::Button:
         style |= BS_PUSHBUTTON | WS_TABSTOP;
