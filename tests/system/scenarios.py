@@ -13,11 +13,11 @@ CLOSE = "close; answer SUMMARY; exit 0"
 TO_NOON = "main; title ticked; clock 11:59:58"
 
 ROWS = dict(
-    caption="L: start clock=23:58:40; main; geom 0 0 62 61; prop _NET_WM_STATE _ABOVE _SKIP_TASKBAR;"
-    "prop _NET_FRAME_EXTENTS '= 0, 0, 0, 0'; prop WM_CLASS '\"Tallimo\"'; prop _NET_WM_ICON '32 x 32';"
-    "prop WM_NORMAL_HINTS 'minimum size: 62 by 61' 'maximum size: 62 by 61'; title 23:58;"
-    "look d488341c70b5; clock 23:59:30; title 23:59; look b6b1be6197ed; movestrip; click CLOSEBOX;"
-    "answer SUMMARY; exit 0",
+    caption="LW: start clock=23:58:40; main; L:geom 0 0 62 61; prop _NET_WM_STATE _ABOVE _SKIP_TASKBAR;"
+    "prop _NET_FRAME_EXTENTS '= 0, 0, 0, 0'; L:prop WM_CLASS '\"Tallimo\"'; prop _NET_WM_ICON '32 x 32';"
+    "L:prop WM_NORMAL_HINTS 'minimum size: 62 by 61' 'maximum size: 62 by 61'; title 23:58;"
+    "L:look d488341c70b5; W:look 84e35afe3a49; clock 23:59:30; title 23:59; L:look b6b1be6197ed;"
+    "W:look a78367dc120a; movestrip; click CLOSEBOX; answer SUMMARY; exit 0",
     # At 0 a right press changes nothing; on a button it counts down, elsewhere either button counts up.
     # A press moved off before the release, and the middle button, count nothing. A double click
     # counts twice on a button, once elsewhere. Nothing goes wrong, so nothing is said.
@@ -27,7 +27,7 @@ ROWS = dict(
     "expect count=10; L:stderr 0",
     # Keys right after start, with no click first; a right press on "!" leaves the focus where it is.
     # Where the frame goes with a taller caption is the Win32 tests' to check, through Windows itself.
-    keys=f"LW: start {NOW}; main; W:prop _NET_WM_STATE _ABOVE _SKIP_TASKBAR; keys space Return;"
+    keys=f"LW: start {NOW}; main; keys space Return;"
     "expect count=2; W:look 7122359c6b77; right SET; expect count=1; keys space; expect count=2;"
     "keys alt+F4; box SUMMARY; shot summary; L:look bb15516d0cab; W:look f3cd9022afd1; keys Return;"
     "exit 0; size Cnt.arm 20;"
@@ -118,16 +118,17 @@ ROWS = dict(
     "stderr Cnt.arm; L:stderr \"'75'\" 同じ名前のフォルダーがあります",
     fault_folder_not_writable="L: sh 'chmod 555 .'; start nobody; box *; keys Return; exit 1;"
     "stderr Cnt.arm アクセスが拒否されました",
-    fault_folder_with_spaces_and_japanese="L: folder '集計 ツール/たりも ver 1'; start; main;"
+    fault_folder_with_spaces_and_japanese="LW: folder '集計 ツール/たりも ver 1'; start; main;"
     f"click COUNT LABEL BLANK; expect count=3; {CLOSE}",
     # At the alarm a chime that cannot be read is reported, then the alarm message shows all the same.
     **{
-        f"fault_chime_{name}": f"L: {NOON}; {setup} clock=11:00:00; {TO_NOON}; answer ERROR;"
+        f"fault_chime_{name}": f"{on} {NOON}; {setup} clock=11:00:00; {TO_NOON}; answer ERROR;"
         "answer ALARM"
-        for name, setup in (
-            ("folder", "sh 'mkdir Chimes.wav'; start"),
+        for name, on, setup in (
+            ("folder", "LW:", "sh 'mkdir Chimes.wav'; start"),
             (
                 "unreadable",
+                "L:",
                 "sh 'touch Chimes.wav && chmod 0 Chimes.wav && chown nobody . Cnt.arm'; start nobody",
             ),
         )
