@@ -64,10 +64,11 @@ ROWS = dict(
     "keys Escape Return;"
     "keys Tab Tab Down Up Tab Up Tab space; gone; expect lap=-1 alarm=0 count=0 goal=0; click COUNT;"
     "expect count=1; click SET; box SETTINGS; type 12; click TXT_CNT;"  # selects the "1" it holds
-    "type 34; keys Tab Up Tab BackSpace Tab; type 5; keys Tab Tab space; answer ERROR; box SETTINGS;"
-    "L:look 190fd59eaf7f; W:look 1e5831a92bbf; expect goal=12 count=34 alarm=0 lap=-1; type 7;"
+    "type 34; click TXT_CNT_LEFT; type 5;"  # a second click puts the cursor before the "34"
+    "keys Tab Up Tab BackSpace Tab; type 5; keys Tab Tab space; answer ERROR; box SETTINGS;"
+    "L:look 05a9a2aa9c62; W:look 8508ce5f274b; expect goal=12 count=534 alarm=0 lap=-1; type 7;"
     "keys Tab Tab Tab Return; gone;"
-    f"expect goal=12 count=34 alarm=-1 hour=7 minute=5 lap=-1; {CLOSE}; expect saved=T",
+    f"expect goal=12 count=534 alarm=-1 hour=7 minute=5 lap=-1; {CLOSE}; expect saved=T",
     alarm=f"LW: {NOON}; L:wave; L:start SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw"
     f" clock=11:00:00; W:start clock=11:00:00; {TO_NOON}; box ALARM; L:chime; W:size Chimes.wav 0;"
     f"keys Return; gone; {CLOSE}",
