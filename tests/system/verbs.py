@@ -43,7 +43,7 @@ class Scenario(xdesk.Session):
 
     def v_cmd(self, status, *opts):  # e.g. "cmd 0 --count"; its output for `said`
         got = self.finish(*opts)
-        assert got == int(status), f"{opts}: exit status {got}, {self.said}"
+        assert got == int(status) and (got or not self.said["err"]), f"{opts}: {got}, {self.said}"
 
     def v_said(self, stream, pattern):  # the last cmd's stdout ("out") or stderr ("err") matches
         said = self.said[stream]
@@ -72,6 +72,7 @@ class Scenario(xdesk.Session):
         opts = [o for o in opts if o not in ("link", "upper")]
         before, second = self.stamp(), self.spawn(*opts, exe=exe)
         assert second.wait(30) == 0, f"the second start ended with {second.returncode}"
+        assert not read(second.err), f"the second start said {read(second.err)}"
         assert self.stamp() == before, f"the second start changed: {before} -> {self.stamp()}"
         poll("the first window to come back", lambda: "_HIDDEN" not in self.prop("_NET_WM_STATE"))
 
