@@ -209,8 +209,8 @@ QtForm::QtForm(Platform& platform, const FormSpec& spec, FormEvents& events, boo
   }
 }
 
+// A window deleted gets no close event (Qt closes it with CloseNoEvent).
 QtForm::~QtForm() {
-  closingByProgram_ = true;
   delete window_;
 }
 
