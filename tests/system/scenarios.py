@@ -125,13 +125,12 @@ ROWS = dict(
     f"click COUNT LABEL BLANK; expect count=3; {CLOSE}",
     # At the alarm a chime that cannot be read is reported, then the alarm message shows all the same.
     **{
-        f"fault_chime_{name}": f"{on} {NOON}; {setup} clock=11:00:00; {TO_NOON}; answer ERROR;"
+        f"fault_chime_{name}": f"L: {NOON}; {setup} clock=11:00:00; {TO_NOON}; answer ERROR;"
         "answer ALARM"
-        for name, on, setup in (
-            ("folder", "LW:", "sh 'mkdir Chimes.wav'; start"),
+        for name, setup in (
+            ("folder", "sh 'mkdir Chimes.wav'; start"),
             (
                 "unreadable",
-                "L:",
                 "sh 'touch Chimes.wav && chmod 0 Chimes.wav && chown nobody . Cnt.arm'; start nobody",
             ),
         )

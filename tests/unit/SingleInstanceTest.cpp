@@ -73,7 +73,10 @@ TEST_F(SingleInstanceTest, OneHolderPerFolderThatActsOnlyOnAnswersDelivered) {
   serve(*holder.instance);
   EXPECT_EQ(taken, "CS");
   holder.instance->release();
+  auto next = start(folder);  // a second release leaves the files of a later start alone
   holder.instance->release();
+  EXPECT_EQ(std::distance(fs::directory_iterator(run), {}), 2);  // its socket and lock
+  next.instance.reset();
   EXPECT_TRUE(fs::is_empty(run));
   EXPECT_EQ(std::distance(fs::directory_iterator("/proc/self/fd"), {}), fds);
 }
