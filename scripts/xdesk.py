@@ -265,7 +265,7 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
     def command(self, *opts, exe=None):  # argv and environment for a start with these options
         env, shell, user, assign, args = dict(self.x.env), [], [], [], []
         if PLATFORM == "L":  # as on a fresh machine, no row finds what another left in /tmp
-            env["TMPDIR"] = self.root  # (Wine keeps its server's socket there)
+            env["TMPDIR"] = self.root  # (not Wine's: with their own, its programs did not end)
         for opt in opts:
             key, _, value = opt.partition("=")
             if key.startswith("--"):  # the program's own arguments

@@ -28,10 +28,9 @@ ROWS = dict(
     "expect count=10; keys Tab; click COUNT; keys Return; expect count=12; L:stderr 0",
     # Keys right after start, with no click first; a right press on "!" leaves the focus where it is.
     # Where the frame goes with a taller caption is the Win32 tests' to check, through Windows itself.
-    keys=f"LW: start {NOW}; main; keys space Return;"
-    "expect count=2; W:look 7122359c6b77; right SET; expect count=1; keys space; expect count=2;"
-    "keys alt+F4; box SUMMARY; shot summary; L:look bb15516d0cab; W:look f3cd9022afd1; keys Return;"
-    "exit 0; size Cnt.arm 20;"
+    keys=f"LW: start {NOW}; main; keys space Return; expect count=2; W:look 7122359c6b77; right SET;"
+    "expect count=1; keys space; expect count=2; keys alt+F4; box SUMMARY; shot summary;"
+    "L:look bb15516d0cab; W:look f3cd9022afd1; keys Return; exit 0; size Cnt.arm 20;"
     "expect saved=T count=2 goal=0 alarm=0 hour=0 minute=0 lap=0",
     # A held key is one press, at the server's default repeat rate and at a fast one; one let go
     # in another program is not held when the window has the focus again.
@@ -48,8 +47,8 @@ ROWS = dict(
     # Escape and the close box leave the question open; afterwards the window has the focus again.
     # A second start, here through a link to the folder, leaves the question to the first.
     restore_yes=f"LW: rec {SAVED}; start {NOW}; box RESTORE; shot question; L:look 847f2375ff95;"
-    f"W:look eff7cd049b04; second link; keys Escape; close; sync; keys y; gone; main; keys Return; expect count=8 goal=9;"
-    f"{CLOSE}; expect {SAVED} count=8",
+    "W:look eff7cd049b04; second link; keys Escape; close; sync; keys y; gone; main; keys Return;"
+    f"expect count=8 goal=9; {CLOSE}; expect {SAVED} count=8",
     # The spoilt file can only come back through a save at the end of the session.
     **{
         f"signal_{sig}": f"L: rec {SAVED} saved=T-3; start {NOW}; main; click COUNT LABEL;"
@@ -61,9 +60,9 @@ ROWS = dict(
     # Escape and Return do nothing in the dialog; an empty alarm hour stops OK after goal and count.
     settings=f"LW: start {NOW}; main; keys Tab space; box SETTINGS; shot settings; geom - - 276 156;"
     "L:look 9347aa65a84c; W:look b888bfd3f886; L:prop _NET_WM_STATE _MODAL _SKIP_TASKBAR;"
-    "keys Escape Return;"
-    "keys Tab Tab Down Up Tab Up Tab space; gone; expect lap=-1 alarm=0 count=0 goal=0; click COUNT;"
-    "expect count=1; click SET; box SETTINGS; type 12; click TXT_CNT;"  # selects the "1" it holds
+    "keys Escape Return; keys Tab Tab Down Up Tab Up Tab space; gone;"
+    "expect lap=-1 alarm=0 count=0 goal=0; click COUNT; expect count=1; click SET; box SETTINGS;"
+    "type 12; click TXT_CNT;"  # selects the "1" it holds
     "type 34; click TXT_CNT_LEFT; type 5;"  # a second click puts the cursor before the "34"
     "keys Tab Up Tab BackSpace Tab; type 5; keys Tab Tab space; answer ERROR; box SETTINGS;"
     "L:look 05a9a2aa9c62; W:look 8508ce5f274b; expect goal=12 count=534 alarm=0 lap=-1; type 7;"
