@@ -104,6 +104,8 @@ ROWS = dict(
     two_monitors="L: sh 'xrandr --setmonitor L 512/135x768/203+0+0 screen &&"
     " xrandr --setmonitor \"*R\" 512/135x768/203+512+0 none' 'xrandr --delmonitor L &&"
     " xrandr --delmonitor R'; panel 512 1023 30; panel 0 512 768 own; start; main; geom 513 30 62 61",
+    # The window manager's own panel, one pixel wide, still takes its column from the window.
+    thin_panel="L: panel 0 0 768 own; start; main; geom 1 0 62 61",
     # Openbox offers a minimise button on the dialog all the same.
     dialog_minimised=f"L: start {NOW}; main; keys Tab space; box SETTINGS; comeback; keys Escape;"
     "close; gone",
