@@ -428,8 +428,14 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
         self.v_keys(text, verb="type")
 
     def v_hold(self, key, seconds):  # held down that long, as the X server repeats it
-        self.v_keys(key, verb="keydown")
+        self.v_press(key)
         time.sleep(float(seconds))
+        self.v_release(key)
+
+    def v_press(self, key):  # held down until `release`, which may come in another window
+        self.v_keys(key, verb="keydown")
+
+    def v_release(self, key):
         self.x.run("xdotool", "keyup", key)
 
     # ---- what a screen reader gets through AT-SPI -------------------------------------------

@@ -35,7 +35,7 @@ ROWS = dict(
     # A held key is one press, at the server's default repeat rate and at a fast one; one let go
     # in another program is not held when the window has the focus again.
     held_keys=f"LW: start {NOW}; main; hold space 2; hold Return 2; expect count=2;"
-    "sh 'xdotool keydown space'; other; sh 'xdotool keyup space'; click LABEL; keys space;"
+    "press space; other; release space; click LABEL; keys space;"
     "sh 'xset r rate 200 40' 'xset r rate'; hold space 2; keys Tab Tab Tab; hold Return 2; box SETTINGS;"
     "hold Escape 1; close; gone; expect count=5",
     # After a box or the dialog the next key goes to the button that had the focus: a box
