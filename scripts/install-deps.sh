@@ -18,6 +18,7 @@ PACKAGES=(
   libsdl2-dev     # in-memory wave playback
   libxcb1-dev     # window states Qt leaves unset on X11
   libxcb-xkb-dev  # a held key is one press: the keyboard's detectable auto-repeat
+  libxcb-xinput-dev # ... and is let go when released in another program
   fonts-ipafont-gothic # the Japanese fonts the layout is drawn with
 )
 # Running without a display: a virtual X server, a window manager, and the

@@ -26,6 +26,7 @@
 #include <xcb/xcb.h>
 // A field of xkb.h is called `explicit`.
 #define explicit explicit_
+#include <xcb/xinput.h>
 #include <xcb/xkb.h>
 #undef explicit
 #endif
@@ -121,6 +122,8 @@ QAccessibleInterface* accessibleRoles(const QString& className, QObject* object)
 // release when it is let go. Key events are read here before Qt sees them,
 // so that a release sent to a window that has just closed (a box closed by
 // the press) still counts; only the first press of a key goes on to Qt.
+// A key let go while another program has the focus is seen by its raw
+// release, which the X server sends whatever has the focus.
 class HeldKeys final : public QAbstractNativeEventFilter {
  public:
   bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
@@ -133,39 +136,51 @@ class HeldKeys final : public QAbstractNativeEventFilter {
       case XCB_KEY_RELEASE:
         held_.erase(event->detail);
         break;
+      case XCB_GE_GENERIC: {
+        const auto* raw = static_cast<const xcb_input_raw_key_release_event_t*>(message);
+        if (raw->extension != xinput_ || raw->event_type != XCB_INPUT_RAW_KEY_RELEASE) break;
+        held_.erase(static_cast<std::uint8_t>(raw->detail));
+        return true;
+      }
       default:
         break;
     }
 #endif
     return false;
   }
-  // The release goes to another program.
-  void forget() {
-    held_.clear();
+
+#if QT_CONFIG(xcb)
+  // Qt has already agreed on a version of the input extension with the server.
+  void listenForReleases(xcb_connection_t* c) {
+    const xcb_query_extension_reply_t* input = xcb_get_extension_data(c, &xcb_input_id);
+    if (!input || !input->present) return;
+    xinput_ = input->major_opcode;
+    struct {
+      xcb_input_event_mask_t head{XCB_INPUT_DEVICE_ALL_MASTER, 1};
+      std::uint32_t bits = XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE;
+    } mask;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_input_xi_select_events(c, root, 1, &mask.head);
   }
+#endif
 
  private:
   std::set<std::uint8_t> held_;
+  std::uint8_t xinput_ = 0;
 };
 
 class Application final : public QApplication {
  public:
   Application(int& argc, char** argv) : QApplication(argc, argv) {
-    installNativeEventFilter(&heldKeys_);
+    installNativeEventFilter(&heldKeys);
   }
 
-  bool notify(QObject* receiver, QEvent* e) override {
-    if (e->type() == QEvent::ApplicationDeactivate) heldKeys_.forget();
-    return QApplication::notify(receiver, e);
-  }
-
- private:
-  HeldKeys heldKeys_;
+  HeldKeys heldKeys;
 };
 
 // Asks the X server to repeat a held key as presses alone, so that no repeat
 // looks like a new press after a release.
-void detectableAutoRepeat() {
+void detectableAutoRepeat(HeldKeys& heldKeys) {
 #if QT_CONFIG(xcb)
   auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
   if (!x11 || !x11->connection()) return;
@@ -177,6 +192,7 @@ void detectableAutoRepeat() {
   if (!reply || !(reply->value & flag))
     std::fprintf(stderr, "tallimo: the X server cannot tell a held key from presses\n");
   free(reply);
+  heldKeys.listenForReleases(c);
 #endif
 }
 
@@ -249,7 +265,7 @@ QtPlatform::QtPlatform(int& argc, char** argv, std::unique_ptr<posix::SingleInst
                                                "TakaoGothic", "monospace"});
   QApplication::setFont(dialogFont());
   QAccessible::installFactory(accessibleRoles);
-  detectableAutoRepeat();
+  detectableAutoRepeat(app_.heldKeys);
   watchTerminationSignals();
   watchSecondStarts();
 #ifndef QT_NO_SESSIONMANAGER
