@@ -35,9 +35,9 @@ ROWS = dict(
     # A held key is one press, at the server's default repeat rate and at a fast one; one let go
     # in another program is not held when the window has the focus again.
     held_keys=f"LW: start {NOW}; main; hold space 2; hold Return 2; expect count=2;"
-    "press space; other; release space; click LABEL; keys space;"
+    "press Return; other; release Return; click LABEL; keys Return;"
     "sh 'xset r rate 200 40' 'xset r rate'; hold space 2; keys Tab Tab Tab; hold Return 2; box SETTINGS;"
-    "hold Escape 1; close; gone; expect count=5",
+    "hold Escape 1; close; gone; expect count=6",
     # After a box or the dialog the next key goes to the button that had the focus: a box
     # raised by counting leaves it on the count button, the dialog on "!".
     keys_after_a_modal_window=f"LW: rec saved=T count=32767; start {NOW}; answer RESTORE y; main;"
