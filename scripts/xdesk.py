@@ -372,8 +372,8 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
     def prop(self, name):
         return self.x.run("xprop", "-id", str(self.win), name)
 
-    def geometry(self):
-        info = self.x.run("xwininfo", "-id", str(self.win))
+    def geometry(self, win=None):
+        info = self.x.run("xwininfo", "-id", str(win or self.win))
         keys = ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height")
         return [int(re.search(k + r":\s+(-?\d+)", info)[1]) for k in keys]
 

@@ -13,11 +13,14 @@ CLOSE = "close; answer SUMMARY; exit 0"
 TO_NOON = "main; title ticked; clock 11:59:58"
 
 ROWS = dict(
+    # Moved by its strip, the window takes the settings dialog with it: on Windows our code centres
+    # the dialog over it (on Linux Qt does, by the frames that it guesses).
     caption="LW: start clock=23:58; main; L:geom 0 0 62 61; prop _NET_WM_STATE _ABOVE _SKIP_TASKBAR;"
     "prop _NET_FRAME_EXTENTS '= 0, 0, 0, 0'; L:prop WM_CLASS '\"Tallimo\"'; prop _NET_WM_ICON '32 x 32';"
     "L:prop WM_NORMAL_HINTS 'minimum size: 62 by 61' 'maximum size: 62 by 61'; clock 23:58:30;"
     "title 23:58; L:look d488341c70b5; W:look 84e35afe3a49; clock 23:59:30; title 23:59;"
-    "L:look b6b1be6197ed; W:look a78367dc120a; movestrip; click CLOSEBOX; answer SUMMARY; exit 0",
+    "L:look b6b1be6197ed; W:look a78367dc120a; movestrip 300; click SET; box SETTINGS; W:over;"
+    "close; gone; click CLOSEBOX; answer SUMMARY; exit 0",
     # At 0 a right press changes nothing; on a button it counts down, elsewhere either button counts up.
     # A press moved off before the release, and the middle button, count nothing. A double click
     # counts twice on a button, once elsewhere. A clicked button has the focus, so Return presses

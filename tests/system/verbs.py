@@ -97,14 +97,18 @@ class Scenario(xdesk.Session):
         look = lambda: hashlib.sha256(self.pixels(crop())).hexdigest()[:12]
         poll(lambda: f"the look {digest}; it is {look()}", lambda: look() == digest)
 
-    def v_movestrip(self):  # drags the caption strip until the window follows the pointer
+    def v_movestrip(self, right="20"):  # drags the caption strip: the window follows the pointer
         def moved():
-            self.x.run("xdotool", "mousemove_relative", "4", "3")
-            return self.geometry()[0] > 20
+            self.x.run("xdotool", "mousemove_relative", "8", "6")
+            return self.geometry()[0] > int(right)
 
         self.mouse(["STRIP"], "mousedown", "1")
         poll("the window to follow the pointer", moved)
         self.x.run("xdotool", "mouseup", "1")
+
+    def v_over(self):  # the window is centred over the main one, give or take its frame
+        (x, y, w, h), (mx, my, mw, mh) = self.geometry(), self.geometry(self.main)
+        assert max(abs(2 * x + w - 2 * mx - mw), abs(2 * y + h - 2 * my - mh)) <= 20, (x, y, mx, my)
 
     def v_keys(self, *keys, verb="key"):  # only into the window we look at: it has the focus
         poll(lambda: f"window {self.win} to have the focus; it is on {self.focus()}",
