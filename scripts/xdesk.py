@@ -45,7 +45,7 @@ OUTER = dict(STRIP=(20, 9), CLOSEBOX=(52, 9), TXT_CNT=(136, 57), TXT_CNT_LEFT=(1
 MOUSE = dict(  # "drag": released off the window; "double": see Desk.double_click
     click=["click", "1"],
     right=["click", "3"],
-    middle=["click", "2"],
+    middle=["mousedown", "2", "mousemove_relative", "90", "0", "mouseup", "2"],
     double=[],
     drag=["mousedown", "1", "mousemove_relative", "0", "90", "mouseup", "1"],
 )
