@@ -97,7 +97,7 @@ class Scenario(xdesk.Session):
         look = lambda: hashlib.sha256(self.pixels(crop())).hexdigest()[:12]
         poll(lambda: f"the look {digest}; it is {look()}", lambda: look() == digest)
 
-    def v_movestrip(self, right="20"):  # drags the caption strip: the window follows the pointer
+    def v_movestrip(self, right):  # drags the caption strip: the window follows the pointer
         def moved():
             self.x.run("xdotool", "mousemove_relative", "8", "6")
             return self.geometry()[0] > int(right)
