@@ -118,7 +118,7 @@ QAccessibleInterface* accessibleRoles(const QString& className, QObject* object)
 }
 
 // A key held down is one press. With detectable auto-repeat, switched on
-// below, the X server repeats a held key as presses alone and sends one
+// in listen(), the X server repeats a held key as presses alone and sends one
 // release when it is let go. Key events are read here before Qt sees them,
 // so that a release sent to a window that has just closed (a box closed by
 // the press) still counts; only the first press of a key goes on to Qt.
@@ -149,9 +149,22 @@ class HeldKeys final : public QAbstractNativeEventFilter {
     return false;
   }
 
+  // Asks the X server to repeat a held key as presses alone, so that no
+  // repeat looks like a new press after a release, and to send every key's
+  // raw release.
+  void listen() {
 #if QT_CONFIG(xcb)
-  // Qt has already agreed on a version of the input extension with the server.
-  void listenForReleases(xcb_connection_t* c) {
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    if (!c) return;
+    constexpr uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
+    free(xcb_xkb_use_extension_reply(c, xcb_xkb_use_extension(c, 1, 0), nullptr));
+    xcb_xkb_per_client_flags_reply_t* reply = xcb_xkb_per_client_flags_reply(
+        c, xcb_xkb_per_client_flags(c, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0), nullptr);
+    if (!reply || !(reply->value & flag))
+      std::fprintf(stderr, "tallimo: the X server cannot tell a held key from presses\n");
+    free(reply);
+    // Qt has already agreed on a version of the input extension with the server.
     const xcb_query_extension_reply_t* input = xcb_get_extension_data(c, &xcb_input_id);
     if (!input || !input->present) return;
     xinput_ = input->major_opcode;
@@ -161,8 +174,8 @@ class HeldKeys final : public QAbstractNativeEventFilter {
     } mask;
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
     xcb_input_xi_select_events(c, root, 1, &mask.head);
-  }
 #endif
+  }
 
  private:
   std::set<std::uint8_t> held_;
@@ -172,29 +185,13 @@ class HeldKeys final : public QAbstractNativeEventFilter {
 class Application final : public QApplication {
  public:
   Application(int& argc, char** argv) : QApplication(argc, argv) {
-    installNativeEventFilter(&heldKeys);
+    installNativeEventFilter(&heldKeys_);
+    heldKeys_.listen();
   }
 
-  HeldKeys heldKeys;
+ private:
+  HeldKeys heldKeys_;
 };
-
-// Asks the X server to repeat a held key as presses alone, so that no repeat
-// looks like a new press after a release.
-void detectableAutoRepeat(HeldKeys& heldKeys) {
-#if QT_CONFIG(xcb)
-  auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-  if (!x11 || !x11->connection()) return;
-  xcb_connection_t* c = x11->connection();
-  constexpr uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
-  free(xcb_xkb_use_extension_reply(c, xcb_xkb_use_extension(c, 1, 0), nullptr));
-  xcb_xkb_per_client_flags_reply_t* reply = xcb_xkb_per_client_flags_reply(
-      c, xcb_xkb_per_client_flags(c, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0), nullptr);
-  if (!reply || !(reply->value & flag))
-    std::fprintf(stderr, "tallimo: the X server cannot tell a held key from presses\n");
-  free(reply);
-  heldKeys.listenForReleases(c);
-#endif
-}
 
 class QtPlatform final : public Platform {
  public:
@@ -265,7 +262,6 @@ QtPlatform::QtPlatform(int& argc, char** argv, std::unique_ptr<posix::SingleInst
                                                "TakaoGothic", "monospace"});
   QApplication::setFont(dialogFont());
   QAccessible::installFactory(accessibleRoles);
-  detectableAutoRepeat(app_.heldKeys);
   watchTerminationSignals();
   watchSecondStarts();
 #ifndef QT_NO_SESSIONMANAGER
