@@ -263,7 +263,7 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
 
     # ---- processes --------------------------------------------------------------------------
     def command(self, *opts, exe=None):  # argv and environment for a start with these options
-        env, shell, user, assign, args = dict(self.x.env), [], [], [], []
+        env, shell, user, assign, args, tty = dict(self.x.env), [], [], [], [], False
         if PLATFORM == "L":  # as on a fresh machine, no row finds what another left in /tmp
             env["TMPDIR"] = self.root  # (not Wine's: with their own, its programs did not end)
         for opt in opts:
@@ -283,6 +283,8 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
                 os.chmod(self.root, 0o755)
                 env.update(HOME=self.root, XDG_RUNTIME_DIR=run)
                 user = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+            elif opt == "tty":  # output to a terminal, which Wine makes a console of
+                tty = True
             elif opt == "<&-":  # started with standard input closed, as some launchers do
                 shell = ["sh", "-c", 'exec "$@" <&-', "sh"]
             elif key[0] == "-":
@@ -291,7 +293,8 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
                 assign.append(opt)
         # Through env, so that the program alone gets the faked clock; each execs: the pid stays.
         wine = ["wine"] * (PLATFORM == "W")
-        return shell + user + ["env", *assign] + wine + [exe or self.exe, *args], env
+        argv = shell + user + ["env", *assign] + wine + [exe or self.exe, *args]
+        return (["script", "-qec", shlex.join(argv), "/dev/null"] if tty else argv), env
 
     def spawn(self, *opts, exe=None):
         argv, env = self.command(*opts, exe=exe)

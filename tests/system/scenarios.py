@@ -87,17 +87,18 @@ ROWS = dict(
     "cmd 1 --status; said err 'window is running'; start '<&-'; answer RESTORE y; main; folder other;"
     "start; main; keys space; expect count=1",
     # The command line steps the running window as clicks do and prints its count. A step under
-    # the dialog is kept and done after its OK, a refusal comes at once, a window that does not
-    # answer in time never takes the step, and a kept step outlives the session.
+    # the dialog is kept and done after its OK, a refusal comes at once (in Japanese that a terminal
+    # shows as such), a window that does not answer in time never takes the step, and a kept step
+    # outlives the session.
     command_line=f"LW: start {NOW}; main; cmd 0 --uncount; cmd 0 --status; said out ^0$;"
     "cmd 0 --count; keys Tab space; box SETTINGS; cmd 0 --count;"
     "keys Tab; type 32766; keys Tab Tab Tab Return; gone; cmd 0 --status; said out ^32767$;"
-    "cmd 1 --count; said err オーバーフロー; answer ERROR; cmd 0 --uncount; signal STOP;"
+    "cmd 1 --count tty; said out オーバーフロー; answer ERROR; cmd 0 --uncount; signal STOP;"
     "cmd 1 --count; said err 'does not answer\\n'; signal CONT; cmd 0 --status; said out ^32766$;"
     "W:endsession; L:signal TERM; exit 0; expect count=32766",
-    # With no window: a wrong option or --help touch nothing, --count starts one and counts. A
-    # count that cannot be printed ends in failure.
-    command_line_alone=f"LW: rec {SAVED}; mark; cmd 2 --bogus; said err bogus; cmd 0 --help;"
+    # With no window: a wrong option or --help (read in a terminal, a console on Windows) touch
+    # nothing, --count starts one and counts. A count that cannot be printed ends in failure.
+    command_line_alone=f"LW: rec {SAVED}; mark; cmd 2 --bogus; said err bogus; cmd 0 --help tty;"
     "said out --count; cmd 1 --status; unchanged; sh 'rm Cnt.arm'; start --count; main;"
     "expect count=1; cmd 0 --status; said out ^1$;"
     "L:sh 'test $(./tallimo --status >/dev/full || echo $?) = 1'",

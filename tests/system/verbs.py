@@ -45,7 +45,8 @@ class Scenario(xdesk.Session):
         got = self.finish(*opts)
         assert got == int(status) and (got or not self.said["err"]), f"{opts}: {got}, {self.said}"
 
-    def v_said(self, stream, pattern):  # the last cmd's stdout ("out") or stderr ("err") matches
+    # The last cmd's stdout ("out"; all it wrote, run in a terminal) or stderr ("err") matches.
+    def v_said(self, stream, pattern):
         said = self.said[stream]
         assert re.search(pattern, said, re.M), f"{pattern!r} not in {stream}: {said!r}"
 
