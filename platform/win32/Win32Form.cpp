@@ -63,9 +63,8 @@ HFONT createFont(const FontSpec& font, UINT dpi) {
 
 // ---- FocusKeeper ------------------------------------------------------------------
 
-FocusKeeper::FocusKeeper(HWND over) : window_(over ? ::GetAncestor(over, GA_ROOT) : nullptr) {
-  const HWND focus = ::GetFocus();
-  if (window_ && focus && ::IsChild(window_, focus)) focus_ = focus;
+FocusKeeper::FocusKeeper(HWND over)
+    : window_(over ? ::GetAncestor(over, GA_ROOT) : nullptr), focus_(::GetFocus()) {
   DWORD pid = 0;
   ::GetWindowThreadProcessId(::GetForegroundWindow(), &pid);
   wasForeground_ = pid == ::GetCurrentProcessId();
@@ -83,7 +82,7 @@ void FocusKeeper::restore() const {
     ::ShowWindow(window_, SW_SHOW);
   }
   ::SetForegroundWindow(window_);
-  if (focus_ && ::IsChild(window_, focus_) && ::IsWindowEnabled(focus_))
+  if (::IsChild(window_, focus_) && ::IsWindowEnabled(focus_))
     ::SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus_), TRUE);
 }
 
