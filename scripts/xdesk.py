@@ -328,6 +328,15 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
         self.helper([sys.executable, "-c", PANEL, *args])
         poll("the panel", lambda: panels() > before)
 
+    def second_exe(self, opts):  # "link": through a link to the folder; "upper": by its Windows
+        exe = self.exe  # path in capitals
+        if "link" in opts:
+            os.symlink(self.dir, link := os.path.join(self.root, "link"))
+            exe = os.path.join(link, os.path.basename(self.exe))
+        if "upper" in opts:
+            exe = "Z:" + exe.replace("/", "\\").upper()
+        return exe, [o for o in opts if o not in ("link", "upper")]
+
     def v_link(self):  # the key bindings' program is this row's
         os.makedirs(os.path.dirname(self.x.shortcut), exist_ok=True)
         os.symlink(self.exe, self.x.shortcut)
@@ -380,10 +389,18 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
         keys = ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height")
         return [int(re.search(k + r":\s+(-?\d+)", info)[1]) for k in keys]
 
-    def pixels(self, crop):  # the screen's pixels, 8-bit RGB, in a "WxH+X+Y" rectangle
+    def pixels(self):  # the window's pixels on screen, 8-bit RGB, no button lit by the pointer
+        self.x.run("xdotool", "mousemove", *(str(n - 1) for n in SCREEN))
+        crop = "{2}x{3}+{0}+{1}".format(*self.geometry())
         return self.x.run(
             "import", "-window", "root", "-crop", crop, "-depth", "8", "rgb:-", raw=True
         )
+
+    def minimise(self):  # as the window manager's button does; returns once it has done it
+        self.x.run("xdotool", "windowminimize", str(self.win))
+        # Openbox takes requests in order: once the window is above, it was minimised.
+        self.x.run("wmctrl", "-i", "-r", str(self.win), "-b", "add,above")
+        poll("openbox", lambda: "_ABOVE" in self.prop("_NET_WM_STATE"))
 
     def focus(self):  # what openbox calls active and the X input focus
         return [self.x.run("xdotool", "get" + w) for w in ("activewindow", "windowfocus")]
@@ -484,6 +501,11 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
 
     def log(self):  # what Orca has logged since the last thing heard
         return (read(self.orca) or b"").decode(errors="replace")[self.spoke :]
+
+    def press_bindings(self, times):  # each of the README's key bindings, so many times
+        for key, n in zip(self.x.bindings, times):
+            for _ in range(int(n)):
+                self.x.run("xdotool", "key", key)
 
     def v_other(self):  # another program's window takes the focus
         self.helper([sys.executable, "-c", OTHER])

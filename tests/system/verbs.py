@@ -61,16 +61,8 @@ class Scenario(xdesk.Session):
         for text in texts:
             assert (len(err.splitlines()) == int(text)) if text.isdigit() else text in err, err
 
-    # A start from a running window's folder; "link": through a link to it, "upper": by its
-    # Windows path in capitals.
-    def v_second(self, *opts):
-        exe = self.exe
-        if "link" in opts:
-            os.symlink(self.dir, link := os.path.join(self.root, "link"))
-            exe = os.path.join(link, os.path.basename(self.exe))
-        if "upper" in opts:
-            exe = "Z:" + exe.replace("/", "\\").upper()
-        opts = [o for o in opts if o not in ("link", "upper")]
+    def v_second(self, *opts):  # a start from a running window's folder, see second_exe
+        exe, opts = self.second_exe(opts)
         before, second = self.stamp(), self.spawn(*opts, exe=exe)
         assert second.wait(30) == 0, f"the second start ended with {second.returncode}"
         assert not read(second.err), f"the second start said {read(second.err)}"
@@ -92,10 +84,7 @@ class Scenario(xdesk.Session):
         poll(lambda: f"the geometry {xywh}; it is {self.geometry()}", fits)
 
     def v_look(self, digest):  # the window's pixels, as they were when the row was written
-        corner = (str(n - 1) for n in xdesk.SCREEN)  # no button lit up under the pointer
-        self.x.run("xdotool", "mousemove", *corner)
-        crop = lambda: "{2}x{3}+{0}+{1}".format(*self.geometry())
-        look = lambda: hashlib.sha256(self.pixels(crop())).hexdigest()[:12]
+        look = lambda: hashlib.sha256(self.pixels()).hexdigest()[:12]
         poll(lambda: f"the look {digest}; it is {look()}", lambda: look() == digest)
 
     def v_movestrip(self, right):  # drags the caption strip: the window follows the pointer
@@ -117,10 +106,7 @@ class Scenario(xdesk.Session):
         super().v_keys(*keys, verb=verb)
 
     def v_comeback(self):  # the window manager minimises the window: it and the main one return
-        self.x.run("xdotool", "windowminimize", str(self.win))
-        # Openbox takes requests in order: once the window is above, it was minimised.
-        self.x.run("wmctrl", "-i", "-r", str(self.win), "-b", "add,above")
-        poll("openbox", lambda: "_ABOVE" in self.prop("_NET_WM_STATE"))
+        self.minimise()
         for win in (self.win, self.main):
             state = lambda: self.x.run("xprop", "-id", str(win), "_NET_WM_STATE", "WM_STATE")
             poll(lambda: f"{win} to come back: {state()}", lambda: "Iconic" not in state())
@@ -128,9 +114,7 @@ class Scenario(xdesk.Session):
     def v_shortcut(self, count, *times):  # the README's bindings pressed while another window is
         assert len(times) == len(self.x.bindings), f"the README binds {self.x.bindings}"  # active
         self.v_other()
-        for key, n in zip(self.x.bindings, times):
-            for _ in range(int(n)):
-                self.x.run("xdotool", "key", key)
+        self.press_bindings(times)
         self.v_expect(f"count={count}")
         assert self.has_focus(self.other), f"the focus moved to {self.focus()}"
 
