@@ -21,6 +21,10 @@ ROWS = dict(
     "title 23:58; L:look d488341c70b5; W:look 84e35afe3a49; clock 23:59:30; title 23:59;"
     "L:look b6b1be6197ed; W:look a78367dc120a; movestrip 300; click SET; box SETTINGS; W:over;"
     "close; gone; click CLOSEBOX; answer SUMMARY; exit 0",
+    # At 144 dpi the window, its controls and its fonts are half as large again.
+    high_dpi="W: sh 'wine reg add \"HKCU\\Control Panel\\Desktop\" /v LogPixels /t REG_DWORD /d 144"
+    " /f' 'wine reg delete \"HKCU\\Control Panel\\Desktop\" /v LogPixels /f';"
+    f"start {NOW}; main; title 10:20; geom 2 0 90 90; look e50472ed2cb1",
     # At 0 a right press changes nothing; on a button it counts down, elsewhere either button counts up.
     # A press moved off before the release, and the middle button, count nothing (nor does the
     # middle button move the window by its strip). A double click counts twice on a button, once
