@@ -11,6 +11,7 @@ NOON = "rec saved=T-1 alarm=-1 hour=12 minute=0"
 CLOSE = "close; answer SUMMARY; exit 0"
 # Started long before the alarm and left for another program; the clock goes to just before it.
 TO_NOON = "main; title ticked; other; clock 11:59:58"
+DPI = r'"HKCU\Control Panel\Desktop" /v LogPixels'  # in Wine's registry, read as a program starts
 
 ROWS = dict(
     # Moved by its strip, the window takes the settings dialog with it: on Windows our code centres
@@ -22,8 +23,7 @@ ROWS = dict(
     "L:look b6b1be6197ed; W:look a78367dc120a; movestrip 300; click SET; box SETTINGS; W:over;"
     "close; gone; click CLOSEBOX; answer SUMMARY; exit 0",
     # At 144 dpi the window, its controls and its fonts are half as large again.
-    high_dpi="W: sh 'wine reg add \"HKCU\\Control Panel\\Desktop\" /v LogPixels /t REG_DWORD /d 144"
-    " /f' 'wine reg delete \"HKCU\\Control Panel\\Desktop\" /v LogPixels /f';"
+    high_dpi=f"W: sh 'wine reg add {DPI} /t REG_DWORD /d 144 /f' 'wine reg delete {DPI} /f';"
     f"start {NOW}; main; title 10:20; geom 2 0 90 90; look e50472ed2cb1",
     # At 0 a right press changes nothing; on a button it counts down, elsewhere either button counts up.
     # A press moved off before the release, and the middle button, count nothing (nor does the
@@ -133,8 +133,9 @@ ROWS = dict(
     "stderr Cnt.arm; L:stderr \"'75'\" 同じ名前のフォルダーがあります",
     fault_folder_not_writable="L: sh 'chmod 555 .'; start nobody; box *; keys Return; exit 1;"
     "stderr Cnt.arm アクセスが拒否されました",
-    fault_folder_with_spaces_and_japanese="LW: folder '集計 ツール/たりも ver 1'; start; main;"
-    f"click COUNT LABEL BLANK; expect count=3; {CLOSE}",
+    # Spaces and Japanese in the folder's name, and a path past the 260 characters of old Windows.
+    fault_folder_with_spaces_and_japanese=f"LW: folder '集計 ツール/{'集' * 80}/{'x' * 150}/たりも ver 1';"
+    f"start; main; click COUNT LABEL BLANK; expect count=3; {CLOSE}",
     # At the alarm a chime that cannot be read is reported, then the alarm message shows all the same.
     **{
         f"fault_chime_{name}": f"L: {NOON}; {setup} clock=11:00:00; {TO_NOON}; answer ERROR;"
