@@ -328,8 +328,10 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
         self.helper([sys.executable, "-c", PANEL, *args])
         poll("the panel", lambda: panels() > before)
 
-    def second_exe(self, opts):  # "link": through a link to the folder; "upper": by its Windows
-        exe = self.exe  # path in capitals
+    # The program for a second start and the options left: "link" starts it through a link to
+    # its folder, "upper" by its Windows path in capitals.
+    def second_exe(self, opts):
+        exe = self.exe
         if "link" in opts:
             os.symlink(self.dir, link := os.path.join(self.root, "link"))
             exe = os.path.join(link, os.path.basename(self.exe))
@@ -396,7 +398,7 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
             "import", "-window", "root", "-crop", crop, "-depth", "8", "rgb:-", raw=True
         )
 
-    def minimise(self):  # as the window manager's button does; returns once it has done it
+    def minimize_synced(self):  # as the window manager's button does, and once it has done it
         self.x.run("xdotool", "windowminimize", str(self.win))
         # Openbox takes requests in order: once the window is above, it was minimised.
         self.x.run("wmctrl", "-i", "-r", str(self.win), "-b", "add,above")

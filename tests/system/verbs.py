@@ -106,7 +106,7 @@ class Scenario(xdesk.Session):
         super().v_keys(*keys, verb=verb)
 
     def v_comeback(self):  # the window manager minimises the window: it and the main one return
-        self.minimise()
+        self.minimize_synced()
         for win in (self.win, self.main):
             state = lambda: self.x.run("xprop", "-id", str(win), "_NET_WM_STATE", "WM_STATE")
             poll(lambda: f"{win} to come back: {state()}", lambda: "Iconic" not in state())
