@@ -49,6 +49,7 @@ MOUSE = dict(  # "drag", "middle": released 90 px away; "double": see Desk.doubl
     double=[],
     drag=["mousedown", "1", "mousemove_relative", "0", "90", "mouseup", "1"],
 )
+ALSA_FILE = 'pcm.!default {type file slave.pcm {type null} file "%s" format raw}\n'
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 README = pathlib.Path(__file__).resolve().parents[1] / "README.md"
 SCREEN = (1024, 768)  # the virtual screen's width and height
@@ -283,6 +284,13 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
                 os.chmod(self.root, 0o755)
                 env.update(HOME=self.root, XDG_RUNTIME_DIR=run)
                 user = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+            elif opt == "audio" and PLATFORM == "L":  # the chime into audio.raw
+                assign += ["SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=audio.raw"]
+            elif opt == "audio":  # Wine's ALSA driver, off elsewhere, into ALSA's file plugin
+                with open(conf := os.path.join(self.root, "asound.conf"), "w") as f:
+                    f.write(ALSA_FILE % os.path.join(self.root, "audio.raw"))
+                overrides = env.get("WINEDLLOVERRIDES", "").replace("winealsa.drv,", "")
+                assign += [f"ALSA_CONFIG_PATH={conf}", f"WINEDLLOVERRIDES={overrides}"]
             elif opt == "tty":  # output to a terminal, which Wine makes a console of
                 tty = True
             elif opt == "<&-":  # started with standard input closed, as some launchers do
