@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cwchar>
 #include <utility>
 
 #include "platform/ErrorReport.h"
@@ -42,21 +41,17 @@ LRESULT CALLBACK controlProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, D
 }
 
 HFONT createFont(const FontSpec& font, UINT dpi) {
-  LOGFONTW lf{};
   if (font.face.empty()) {
     // The default dialog font is the system's message font.
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     ::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
-    lf = metrics.lfMessageFont;
-  } else {
-    lf.lfHeight = -static_cast<LONG>(std::lround(font.points * dpi / 72.0));
-    lf.lfWeight = FW_NORMAL;
-    lf.lfCharSet = font.japanese ? SHIFTJIS_CHARSET : DEFAULT_CHARSET;
-    lf.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
-    std::wcsncpy(lf.lfFaceName, widen(font.face).c_str(), LF_FACESIZE - 1);
+    return ::CreateFontIndirectW(&metrics.lfMessageFont);
   }
-  return ::CreateFontIndirectW(&lf);
+  return ::CreateFontW(-static_cast<int>(std::lround(font.points * dpi / 72.0)), 0, 0, 0, FW_NORMAL,
+                       FALSE, FALSE, FALSE, font.japanese ? SHIFTJIS_CHARSET : DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       FIXED_PITCH | FF_MODERN, widen(font.face).c_str());
 }
 
 }  // namespace
