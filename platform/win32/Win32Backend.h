@@ -132,7 +132,6 @@ class Win32Form final : public Form {
   void placeClientAt(int left, int top);
   void command(int id, int code);
   void syncOptions(int container);
-  void focusFirst();
   void placeOver(HWND owner);
   void userClosed();
   void destroy();

@@ -311,18 +311,9 @@ void Win32Form::syncOptions(int container) {
   }
 }
 
-void Win32Form::focusFirst() {
-  const ControlId first = firstFocus(spec_.controls, [this](ControlId id) {
-    return (specOf(id).kind != ControlKind::Option || controls_[id].checked) &&
-           ::IsWindowEnabled(controls_[id].hwnd);
-  });
-  if (first >= 0) setFocus(first);
-}
-
 void Win32Form::show() {
   ::ShowWindow(hwnd_, SW_SHOW);
   ::SetForegroundWindow(hwnd_);
-  focusFirst();
 }
 
 // Centred over the owner, kept inside the owner's monitor.
@@ -350,7 +341,6 @@ void Win32Form::showModal(Form& owner) {
   platform_.pushModal(this);
   ::EnableWindow(ownerHwnd, FALSE);
   ::ShowWindow(hwnd_, SW_SHOW);
-  focusFirst();
   MSG msg{};
   while (!closed_) {
     const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
