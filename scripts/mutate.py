@@ -11,14 +11,14 @@ core and the window logic: each worker copies the sources, builds core_tests
 and logic_tests (no Qt, -O1, ccache) and runs them against one mutant after
 another. "platform" is the Qt, POSIX and SDL backends and the Linux program in
 app/: the worker builds everything with Qt and runs the unit, Qt and SDL tests,
-then the system scenarios on a display of their own. "win32" is the Windows
-backend and app/winmain.cpp: built with mingw-w64, the Wine test suite and the
-system scenarios run the .exe under Wine, each worker in a copy of the Wine
-prefix that scripts/test-windows.sh made (run that once first). The last two
-are too many to run whole: take a random sample with --limit (one to three
-minutes a mutant); --seed picks another sample. The checkout itself is never
-touched. A mutant that does not build is
-left out of the score; a test run that fails, crashes or hangs kills it. The
+the install checks, then the system scenarios on a display of their own.
+"win32" is the Windows backend and app/winmain.cpp: built with mingw-w64, the
+Wine test suite and the system scenarios run the .exe under Wine, each worker
+in a copy of the Wine prefix that scripts/test-windows.sh made (run that once
+first). The last two are too many to run whole: take a random sample with
+--limit (one to three minutes a mutant); --seed picks another sample. The
+checkout itself is never touched. A mutant that does not build is left out of
+the score; a test run that fails, crashes or hangs kills it. The
 build has UndefinedBehaviorSanitizer and the standard library's assertions on:
 undefined behaviour is no equivalent, and a mutant that shifts or indexes out
 of bounds in a test dies there.
@@ -66,6 +66,7 @@ PARTS = dict(
         copied=WHOLE_TREE,
         options=[],
         tests=("tests/posix_tests", "tests/qt_tests", "tests/sdl_tests"),
+        label="install",  # the CTest suites that run an installed or a lone copy
         scenarios=True,
         slack=3,
     ),
@@ -475,6 +476,9 @@ class Worker:
         runs = [(Path(exe).name, ["wine"] * self.wine +
                  [str(self.build / exe), "--gtest_fail_fast", "--gtest_brief=1"])
                 for exe in PART["tests"]]
+        if "label" in PART:
+            runs.append((PART["label"], ["ctest", "--test-dir", str(self.build), "-L",
+                                         PART["label"], "--output-on-failure"]))
         if PART["scenarios"]:  # stopping at the first row that fails
             runs.append(("scenarios", ["dbus-run-session", "--", "/usr/bin/python3", "-B", "-W",
                                        "ignore::ImportWarning",
