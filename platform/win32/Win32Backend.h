@@ -53,11 +53,10 @@ class Accessibility {
 
 // A press and release of the left or right button over a label or the blank
 // area is one activation. The second press of a quick double press arrives
-// as a double-click, which has no handler, so it counts once.
+// as a double-click, which is no press, so it counts once.
 class ClickTracker {
  public:
   void press(HWND h, UINT downMessage);
-  void doubleClick() { pressed_ = 0; }
   void cancel() { pressed_ = 0; }
   bool release(HWND h, UINT upMessage, LPARAM lp);
 

@@ -90,7 +90,6 @@ INT_PTR Win32Form::dialogMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return TRUE;
     case WM_LBUTTONDBLCLK:
     case WM_RBUTTONDBLCLK:
-      clicks_.doubleClick();
       return TRUE;
     case WM_LBUTTONUP:
     case WM_RBUTTONUP:
@@ -138,7 +137,6 @@ std::optional<LRESULT> Win32Form::controlMessage(ControlId id, HWND h, UINT msg,
           return 0;
         case WM_LBUTTONDBLCLK:
         case WM_RBUTTONDBLCLK:
-          c.clicks.doubleClick();
           return 0;
         case WM_LBUTTONUP:
         case WM_RBUTTONUP:
