@@ -27,7 +27,7 @@ INT_PTR CALLBACK dialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_INITDIALOG) {
     ::SetWindowLongPtrW(h, DWLP_USER, lp);
     reinterpret_cast<Win32Form*>(lp)->attach(h);
-    return FALSE;  // the focus is set when the form is shown
+    return FALSE;  // the dialog manager focuses the first tab stop once the form is active
   }
   auto* form = reinterpret_cast<Win32Form*>(::GetWindowLongPtrW(h, DWLP_USER));
   return form ? form->dialogMessage(msg, wp, lp) : FALSE;
