@@ -100,6 +100,8 @@ TEST_F(QtForms, OwnCaptionMovesTheWindowWhereNoWindowManagerDoesAndDrawsItsClose
   mouse(QTest::MousePress, caption, Qt::LeftButton, {20, 9});
   mouse(QTest::MouseMove, caption, Qt::LeftButton, {50, 29});
   mouse(QTest::MouseRelease, caption, Qt::LeftButton, {20, 9});  // under the pointer again
+  mouse(QTest::MousePress, caption, Qt::RightButton, {20, 9});   // nor is the drag still on
+  mouse(QTest::MouseMove, caption, Qt::RightButton, {50, 29});
   EXPECT_EQ(main.window->pos(), QPoint(30, 20));
   QTest::keyClick(main.window, Qt::Key_F4);  // F4 alone closes nothing
   EXPECT_EQ(main.take(), Log{});
