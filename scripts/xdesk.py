@@ -330,6 +330,16 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
     def v_signal(self, name):
         self.proc.send_signal(getattr(signal, "SIG" + name))
 
+    # A window manager's own panel over the top `rows` that only its work area tells of, as a
+    # shell's top bar: no window, no strut. When the scenario ends, with its panels gone, the
+    # work area is the whole screen again.
+    def v_workarea(self, rows):
+        desktops = self.x.run("xprop", "-root", "_NET_WORKAREA").count(",") // 4 + 1
+        put = lambda top: "xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA " + ",".join(
+            [f"0,{top},{SCREEN[0]},{SCREEN[1] - top}"] * desktops
+        )
+        self.v_sh(put(int(rows)), put(0))
+
     def v_panel(self, *args):  # see PANEL
         panels = lambda: self.x.run("xwininfo", "-root", "-tree").count('"panel"')
         before = panels()
