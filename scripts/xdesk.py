@@ -342,9 +342,12 @@ class Session:  # one scenario: a folder with a copy of the program, and the ste
 
     def v_panel(self, *args):  # see PANEL
         panels = lambda: self.x.run("xwininfo", "-root", "-tree").count('"panel"')
-        before = panels()
+        area = lambda: self.x.run("xprop", "-root", "_NET_WORKAREA")
+        before, had = panels(), area()
         self.helper([sys.executable, "-c", PANEL, *args])
         poll("the panel", lambda: panels() > before)
+        if "own" not in args:  # a dock: once openbox has taken it out of its work area
+            poll("openbox's work area", lambda: area() != had)
 
     # The program for a second start and the options left: "link" starts it through a link to
     # its folder, "upper" by its Windows path in capitals.
