@@ -351,7 +351,6 @@ void Win32Form::showModal(Form& owner) {
   // The owner is enabled first so that it, not another program, becomes active.
   ::EnableWindow(ownerHwnd, TRUE);
   platform_.popModal();
-  modal_ = false;
   destroy();
   had.restore();
 }
