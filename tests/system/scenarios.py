@@ -32,7 +32,7 @@ ROWS = dict(
     # nothing is said.
     mouse="LW: start; main; right COUNT SET; click LABEL; expect count=1; click COUNT BLANK LOW;"
     "right LABEL BLANK LOW; expect count=7; right COUNT SET; middle LABEL COUNT SET BLANK STRIP;"
-    "geom 0 -; drag COUNT; click BLANK; expect count=6; double LABEL; click COUNT; expect count=8;"
+    "geom 0 -; drag COUNT; click BLANK; expect count=6; double LABEL BLANK; expect count=8;"
     "double COUNT; expect count=10; keys Tab; click COUNT; keys Return; expect count=12; stderr 0",
     # Keys right after start, with no click first; a right press on "!" leaves the focus where it is.
     # Where the frame goes with a taller caption is the Win32 tests' to check, through Windows itself.
