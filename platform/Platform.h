@@ -111,6 +111,7 @@ class Form {
 
   virtual void setCaption(std::string_view text) = 0;
   virtual void setText(ControlId, std::string_view text) = 0;
+  // What a text box holds; the program reads no other control back.
   virtual std::string text(ControlId) const = 0;
   // The accessible description; screen readers speak its change on the focus.
   virtual void setDescription(ControlId, std::string_view text) = 0;

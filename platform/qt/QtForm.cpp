@@ -323,12 +323,8 @@ void QtForm::setText(ControlId id, std::string_view text) {
 }
 
 std::string QtForm::text(ControlId id) const {
-  QWidget* w = widgets_.at(id);
-  if (auto* box = qobject_cast<QLineEdit*>(w)) return box->text().toStdString();
-  if (auto* label = qobject_cast<QLabel*>(w)) return label->text().toStdString();
-  if (auto* button = qobject_cast<QAbstractButton*>(w)) return button->text().toStdString();
-  if (auto* frame = qobject_cast<QGroupBox*>(w)) return frame->title().toStdString();
-  return {};
+  const auto* box = qobject_cast<QLineEdit*>(widgets_.at(id));
+  return box ? box->text().toStdString() : std::string{};
 }
 
 void QtForm::setDescription(ControlId id, std::string_view text) {
