@@ -42,12 +42,13 @@ MAIN = re.compile(r"(Form1|\d\d:\d\d)$")
 CLIENT = dict(LABEL=(19, 9), SET=(48, 9), COUNT=(28, 30), BLANK=(39, 10), LOW=(48, 19))
 # In the X window itself; TXT_CNT_LEFT is in the count box too, but too far off for a double click.
 OUTER = dict(STRIP=(20, 9), CLOSEBOX=(52, 9), TXT_CNT=(136, 57), TXT_CNT_LEFT=(112, 57))
-MOUSE = dict(  # "drag", "middle": released 90 px away; "double": see Desk.double_click
+MOUSE = dict(  # "drag", "lift", "middle": released 90 px away; "double": see Desk.double_click
     click=["click", "1"],
     right=["click", "3"],
     middle=["mousedown", "2", "mousemove_relative", "90", "0", "mouseup", "2"],
     double=[],
     drag=["mousedown", "1", "mousemove_relative", "0", "90", "mouseup", "1"],
+    lift=["mousedown", "1", "mousemove_relative", "--", "-90", "0", "mouseup", "1"],
 )
 ALSA_FILE = 'pcm.!default {type file slave.pcm {type null} file "%s" format raw}\n'
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

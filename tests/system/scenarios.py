@@ -70,7 +70,7 @@ ROWS = dict(
     "L:look 9347aa65a84c; W:look b888bfd3f886; L:prop _NET_WM_STATE _MODAL _SKIP_TASKBAR;"
     "keys Escape Return; keys Tab Tab Down Up Tab Up Tab space; gone;"
     "expect lap=-1 alarm=0 count=0 goal=0; click COUNT; expect count=1; click SET; box SETTINGS;"
-    "type 12; click TXT_CNT;"  # selects the "1" it holds
+    "type 12; lift TXT_CNT;"  # selects the "1" it holds, wherever the mouse goes after the press
     "type 34; click TXT_CNT_LEFT; type 5;"  # a second click puts the cursor before the "34"
     "keys Tab Up Tab BackSpace Tab; type 5; keys Tab Tab space; answer ERROR; box SETTINGS;"
     "L:look 05a9a2aa9c62; W:look 8508ce5f274b; expect goal=12 count=534 alarm=0 lap=-1; type 7;"
