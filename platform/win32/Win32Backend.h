@@ -118,7 +118,6 @@ class Win32Form final : public Form {
     HWND hwnd = nullptr;
     SysColor back = SysColor::Default;
     bool checked = false;
-    bool swallowing = false;  // the mouse press that focused a text box
     ClickTracker clicks;
   };
 

@@ -160,22 +160,11 @@ std::optional<LRESULT> Win32Form::controlMessage(ControlId id, HWND h, UINT msg,
       break;
     case ControlKind::TextBox:
       // The press that brings the focus would drop the selection that
-      // focusing just made; typing must replace the whole content.
-      switch (msg) {
-        case WM_LBUTTONDOWN:
-          c.swallowing = ::GetFocus() != h;
-          if (!c.swallowing) break;
-          setFocus(id);
-          return 0;
-        case WM_MOUSEMOVE:
-          if (c.swallowing) return 0;
-          break;
-        case WM_LBUTTONUP:
-          if (std::exchange(c.swallowing, false)) return 0;
-          break;
-        case WM_KILLFOCUS:
-          c.swallowing = false;
-          break;
+      // focusing just made; typing must replace the whole content. The edit
+      // control follows the mouse only after a press it has seen itself.
+      if (msg == WM_LBUTTONDOWN && ::GetFocus() != h) {
+        setFocus(id);
+        return 0;
       }
       break;
     default:
