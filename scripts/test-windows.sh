@@ -55,7 +55,10 @@ cleanup() { quiet wineserver --kill || true; }
 trap cleanup EXIT
 
 # Start and prime the wineserver quietly before ctest; later starts are quick.
+# It stays up for the whole stage: two tests that start together just as it
+# has quit would otherwise race to start it again.
 quiet wineserver --kill || true
+quiet wineserver --persistent
 quiet wine wineboot
 "${japanese[@]}" ctest --preset win32 -j 2
 quiet wineserver --kill || true
