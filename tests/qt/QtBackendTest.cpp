@@ -32,7 +32,6 @@ struct RecordedForm final : FormEvents {
       if (w->objectName().toStdString() == s.name) window = w;
   }
   void activated(ControlId id) override { add("activated ", id); }
-  void rightPressed(ControlId id) override { add("rightPressed ", id); }
   void optionSelected(ControlId id) override { add("optionSelected ", id); }
   void closeRequested() override { log.push_back("closeRequested"); }
   void add(std::string what, ControlId id) {
