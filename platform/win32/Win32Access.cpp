@@ -13,9 +13,10 @@ namespace tallimo::win32 {
 
 Accessibility::Accessibility() {
   comStarted_ = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-  if (FAILED(::CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IAccPropServices, reinterpret_cast<void**>(&services_))))
-    services_ = nullptr;
+  // A failed call leaves the pointer null: then screen readers go without
+  // our names and descriptions.
+  ::CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
+                     reinterpret_cast<void**>(&services_));
 }
 
 Accessibility::~Accessibility() {
