@@ -62,12 +62,13 @@ TEST_F(SingleInstanceTest, OneHolderPerFolderThatActsOnlyOnAnswersDelivered) {
   EXPECT_EQ(start(root, Command::Status, false).outcome, Outcome::NotRunning);
   // A sender that gave up before the holder looked is never counted.
   EXPECT_EQ(start(folder, Command::Count).outcome, Outcome::NoAnswer);
-  // Nor one that finds the holder's queue full, which does not answer either.
+  // Nor one that finds the holder's queue full, which does not answer either;
+  // here a stranger filled it with bytes that are no step, which are skipped.
   sockaddr_un to{};
   socklen_t size = sizeof to;
   ASSERT_EQ(getsockname(holder.instance->fd(), reinterpret_cast<sockaddr*>(&to), &size), 0);
   const int flood = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  while (sendto(flood, "C", 1, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&to), size) == 1) continue;
+  while (sendto(flood, "?", 1, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&to), size) == 1) continue;
   EXPECT_EQ(start(folder, Command::Count).outcome, Outcome::NoAnswer);
   close(flood);
   serve(*holder.instance);
