@@ -65,6 +65,10 @@ PARTS = dict(
         skip=("app/winmain.cpp",),
         copied=WHOLE_TREE,
         options=[],
+        # AddressSanitizer as well: the reliability stage runs every suite under it.
+        flags="-O1 -g0 -D_GLIBCXX_ASSERTIONS -fsanitize=address,undefined"
+        " -fno-sanitize-recover=undefined",
+        sanitized=True,
         tests=("tests/posix_tests", "tests/qt_tests", "tests/sdl_tests"),
         label="install",  # the CTest suites that run an installed or a lone copy
         scenarios=True,
@@ -406,6 +410,13 @@ class Worker:
                         TALLIMO_SHOTS=str(self.tmp))
         if self.wine:
             self.env.update(WINE, WINEPREFIX=str(self.dir / "wineprefix"))
+        if PART.get("sanitized"):  # as the asan test preset has it
+            self.env.update(
+                ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:verify_asan_link_order=0",
+                LSAN_OPTIONS=f"suppressions={self.src}/scripts/lsan-suppressions.txt"
+                ":print_suppressions=0",
+                UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1",
+            )
         self.originals = {}
         self.why = ""  # what failed in the last test run
 
