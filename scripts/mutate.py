@@ -79,7 +79,7 @@ PARTS = dict(
         skip=(),
         copied=WHOLE_TREE,
         options=["-DCMAKE_TOOLCHAIN_FILE={src}/cmake/mingw-w64.cmake", "-DTALLIMO_BACKEND=win32"],
-        flags="-O1 -g0 -D_GLIBCXX_ASSERTIONS",  # mingw-w64 has no UBSan, but the assertions
+        flags="-O1 -g0 -D_GLIBCXX_ASSERTIONS",  # no sanitizers in mingw-w64; the assertions work
         tests=("tests/win32_tests.exe",),
         scenarios=True,
         slack=3,
