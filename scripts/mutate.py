@@ -30,6 +30,7 @@ before and after, and the mutant's id; the score comes last.
 import argparse
 import contextlib
 import hashlib
+import json
 import os
 import random
 import re
@@ -47,6 +48,7 @@ ROOT = Path(__file__).resolve().parent.parent
 # worker's copy needs, the CMake options, the test programs run, whether the system
 # scenarios run too, and how many times the unmutated run's time a test run may take.
 # The platform parts build the whole program and run its scenarios.
+UB_FLAGS = "-O1 -g0 -D_GLIBCXX_ASSERTIONS -fsanitize=undefined -fno-sanitize-recover=undefined"
 WHOLE_TREE = ("CMakeLists.txt", "CMakePresets.json", "cmake", "core", "frmMain", "frmSet",
               "mdlMain", "platform", "app", "tests", "scripts", "README.md")
 PARTS = dict(
@@ -66,9 +68,7 @@ PARTS = dict(
         copied=WHOLE_TREE,
         options=[],
         # AddressSanitizer as well: the reliability stage runs every suite under it.
-        flags="-O1 -g0 -D_GLIBCXX_ASSERTIONS -fsanitize=address,undefined"
-        " -fno-sanitize-recover=undefined",
-        sanitized=True,
+        flags=UB_FLAGS.replace("-fsanitize=undefined", "-fsanitize=address,undefined"),
         tests=("tests/posix_tests", "tests/qt_tests", "tests/sdl_tests"),
         label="install",  # the CTest suites that run an installed or a lone copy
         scenarios=True,
@@ -93,7 +93,6 @@ PART_NAME = "logic"  # set from --part in main()
 PART = PARTS[PART_NAME]
 # Where the error descriptions and the system's reasons are worded: not mutated.
 WORDING = ("core/Errors.cpp", "platform/posix/PosixSystem.cpp", "platform/win32/Win32System.cpp")
-UB_FLAGS = "-O1 -g0 -D_GLIBCXX_ASSERTIONS -fsanitize=undefined -fno-sanitize-recover=undefined"
 EQUIVALENT = ROOT / "scripts" / "mutate-equivalent.txt"
 # One worker's scenarios at a time: Orca runs once per user, and two desks at once
 # would make a busier machine than the rows are measured on.
@@ -410,13 +409,11 @@ class Worker:
                         TALLIMO_SHOTS=str(self.tmp))
         if self.wine:
             self.env.update(WINE, WINEPREFIX=str(self.dir / "wineprefix"))
-        if PART.get("sanitized"):  # as the asan test preset has it
-            self.env.update(
-                ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:verify_asan_link_order=0",
-                LSAN_OPTIONS=f"suppressions={self.src}/scripts/lsan-suppressions.txt"
-                ":print_suppressions=0",
-                UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1",
-            )
+        if "address" in PART.get("flags", ""):  # the sanitizers' options of the asan test preset
+            presets = json.loads((ROOT / "CMakePresets.json").read_text())
+            asan = next(p for p in presets["testPresets"] if p["name"] == "asan")
+            self.env.update({k: v.replace("${sourceDir}", str(self.src))
+                             for k, v in asan["environment"].items()})
         self.originals = {}
         self.why = ""  # what failed in the last test run
 
