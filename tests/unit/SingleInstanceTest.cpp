@@ -97,14 +97,24 @@ TEST_F(SingleInstanceTest, OnlyAPrivateFolderOfTheUserCarriesTheChannel) {
   umask(mask);
   EXPECT_EQ(fs::symlink_status(fallback).permissions(), fs::perms::owner_all);  // no link
   fs::permissions(fallback, fs::perms::others_exec, fs::perm_options::add);
-  auto first = start(folder);
-  EXPECT_EQ(first.instance->fd(), -1);
+  auto first = start(folder);  // without a place: only the folder's lock refuses the next
   EXPECT_EQ(start(link).outcome, Outcome::Refused);
   first.instance.reset();
+  // Root may enter any folder: one of another owner is no place for it either.
   fs::permissions(fallback, fs::perms::owner_all);
-  if (geteuid() == 0 && chown(fallback.c_str(), 65534, 0) == 0) {
-    EXPECT_EQ(start(folder).instance->fd(), -1);
-  }
+  EXPECT_TRUE(geteuid() ||
+              (!chown(fallback.c_str(), 65534, 0) && start(folder).instance->fd() < 0));
+  // A folder this user may not read cannot be locked: with no private place
+  // to guard either, a start is refused, and the user was told why there is none.
+  ASSERT_FALSE(rmdir(fallback.c_str()) || chmod(root.c_str(), 0555) || chmod(folder.c_str(), 0311));
+  const auto asUser = [&] {
+    if (geteuid() == 0 && setuid(65534) != 0) std::exit(99);
+    const auto result = start(folder);
+    std::exit(std::fputs(result.message.c_str(), stderr) < 0 ? 99 : int(result.outcome));
+  };
+  EXPECT_EXIT(asUser(), testing::ExitedWithCode(int(Outcome::Refused)),
+              "falling back.*: Permission denied$");
+  ASSERT_EQ(chmod(root.c_str(), 0755) | chmod(folder.c_str(), 0755), 0);
   // A runtime folder too deep for a socket's full name gets a shorter one.
   const fs::path deep = run / std::string(std::max(1, 84 - int(run.string().size())), 'd');
   ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
