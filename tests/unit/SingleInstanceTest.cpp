@@ -54,9 +54,7 @@ TEST_F(SingleInstanceTest, OneHolderPerFolderThatActsOnlyOnAnswersDelivered) {
     for (pollfd p{holder.instance->fd(), POLLIN, 0}; taken.size() < 2 && poll(&p, 1, 2000) == 1;)
       serve(*holder.instance);
   });
-  const auto counted = start(folder, Command::Count);
-  EXPECT_EQ(counted.outcome, Outcome::Answered);
-  EXPECT_EQ(counted.reply.count, 'C');
+  EXPECT_EQ(start(folder, Command::Count).reply.count, 'C');  // answered, as nothing else is
   EXPECT_EQ(start(folder, Command::Status, false).reply.count, 'S');
   thread.join();
   EXPECT_EQ(start(root, Command::Status, false).outcome, Outcome::NotRunning);
