@@ -11,7 +11,8 @@ core and the window logic: each worker copies the sources, builds core_tests
 and logic_tests (no Qt, -O1, ccache) and runs them against one mutant after
 another. "platform" is the Qt, POSIX and SDL backends and the Linux program in
 app/: the worker builds everything with Qt and runs the unit, Qt and SDL tests,
-the install checks, then the system scenarios on a display of their own.
+the install checks, then the system scenarios on a display of their own; a
+mutant in a file that a fuzzer reaches meets that fuzzer's corpus first.
 "win32" is the Windows backend and app/winmain.cpp: built with mingw-w64, the
 Wine test suite and the system scenarios run the .exe under Wine, each worker
 in a copy of the Wine prefix that scripts/test-windows.sh made (run that once
@@ -70,6 +71,8 @@ PARTS = dict(
         # AddressSanitizer as well: the reliability stage runs every suite under it.
         flags=UB_FLAGS.replace("-fsanitize=undefined", "-fsanitize=address,undefined"),
         tests=("tests/posix_tests", "tests/qt_tests", "tests/sdl_tests"),
+        # A file that a fuzzer reaches: its corpus runs too, built as CI's fuzz preset builds it.
+        fuzzed={"platform/posix/SingleInstance.cpp": "channel"},
         label="install",  # the CTest suites that run an installed or a lone copy
         scenarios=True,
         slack=3,
@@ -398,6 +401,7 @@ class Worker:
         self.dir = WORK / PART_NAME / f"w{n}"
         self.src = self.dir / "src"
         self.build = self.dir / f"build-{PART_NAME}"
+        self.fuzz_build = self.dir / "build-fuzz"
         self.wine = PART_NAME == "win32"
         self.tmp = self.dir / "tmp"
         self.timeout = timeout
@@ -441,12 +445,19 @@ class Worker:
                 print("mutate: no Wine prefix yet: run scripts/test-windows.sh once", file=sys.stderr)
                 return False
             shutil.copytree(PRIMED_PREFIX, self.dir / "wineprefix", symlinks=True)
+        configure = ["cmake", "-S", str(self.src), "-G", "Ninja",
+                     "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"]
+        if PART.get("fuzzed") and not (self.fuzz_build / "build.ninja").exists():
+            presets = json.loads((ROOT / "CMakePresets.json").read_text())["configurePresets"]
+            fuzz = next(p for p in presets if p["name"] == "fuzz")["cacheVariables"]
+            if self.run(configure + ["-B", str(self.fuzz_build)] +
+                        [f"-D{k}={v}" for k, v in fuzz.items()], None) != 0:
+                return False
         if (self.build / "build.ninja").exists():
             return True
-        return self.run(["cmake", "-S", str(self.src), "-B", str(self.build), "-G", "Ninja",
-                         "-DCMAKE_BUILD_TYPE=None", "-DCMAKE_CXX_FLAGS=" + PART.get("flags", UB_FLAGS),
-                         "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache",
-                         *(o.format(src=self.src) for o in PART["options"])], None) == 0
+        return self.run(configure + ["-B", str(self.build), "-DCMAKE_BUILD_TYPE=None",
+                                     "-DCMAKE_CXX_FLAGS=" + PART.get("flags", UB_FLAGS),
+                                     *(o.format(src=self.src) for o in PART["options"])], None) == 0
 
     def run(self, cmd, timeout, out=subprocess.DEVNULL):
         if self.stop.is_set():
@@ -474,16 +485,28 @@ class Worker:
                 pass
         self.sweep()
 
-    def compile(self):
-        targets = [] if PART["scenarios"] else [Path(t).name for t in PART["tests"]]
-        return self.run(["ninja", "-C", str(self.build), "-j", "1", *targets], None) == 0
+    def fuzzers(self, path=None):
+        """The fuzzers (by their corpus's name) that reach `path`; all with None."""
+        return [t for p, t in PART.get("fuzzed", {}).items() if path in (None, p)]
 
-    def tests_pass(self):
+    def compile(self, path=None):
+        targets = [] if PART["scenarios"] else [Path(t).name for t in PART["tests"]]
+        fuzzers = [f"fuzz_{t}" for t in self.fuzzers(path)]
+        return self.run(["ninja", "-C", str(self.build), "-j", "1", *targets], None) == 0 and (
+            not fuzzers or self.run(["ninja", "-C", str(self.fuzz_build), "-j", "1", *fuzzers],
+                                    None) == 0)
+
+    def tests_pass(self, path=None):
         """True when every test passes; a crash or a hang is a failure. `why` then
         names the first failing test (a test program's or a scenario row's)."""
-        runs = [(Path(exe).name, ["wine"] * self.wine +
-                 [str(self.build / exe), "--gtest_fail_fast", "--gtest_brief=1"])
-                for exe in PART["tests"]]
+        # The fuzzers first, over their corpora alone: they take seconds.
+        runs = [(f"fuzz_{t}", [str(self.fuzz_build / "tests/fuzz" / f"fuzz_{t}"), "-runs=0",
+                               f"-artifact_prefix={self.tmp}/",
+                               str(self.src / "tests/fuzz/corpus" / t)])
+                for t in self.fuzzers(path)]
+        runs += [(Path(exe).name, ["wine"] * self.wine +
+                  [str(self.build / exe), "--gtest_fail_fast", "--gtest_brief=1"])
+                 for exe in PART["tests"]]
         if "label" in PART:
             runs.append((PART["label"], ["ctest", "--test-dir", str(self.build), "-L",
                                          PART["label"], "--output-on-failure"]))
@@ -544,9 +567,9 @@ class Worker:
         for path in [p for p in self.originals if p != m.path]:
             (self.src / path).write_text(self.originals.pop(path), encoding="utf-8")
         self.apply(m)
-        if not self.compile():
+        if not self.compile(m.path):
             return "uncompilable"
-        return "survived" if self.tests_pass() else "killed"
+        return "survived" if self.tests_pass(m.path) else "killed"
 
 
 def main():
