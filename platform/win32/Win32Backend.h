@@ -148,7 +148,6 @@ class Win32Form final : public Form {
   std::vector<HFONT> fonts_;
   Timers timers_;
   ClickTracker clicks_;
-  bool modal_ = false;  // shown by showModal, which destroys it once its loop ends
   bool closed_ = false;
 };
 

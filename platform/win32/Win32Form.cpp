@@ -337,7 +337,6 @@ void Win32Form::showModal(Form& owner) {
   const HWND ownerHwnd = static_cast<Win32Form&>(owner).hwnd();
   placeOver(ownerHwnd);
   const FocusKeeper had(ownerHwnd);
-  modal_ = true;
   platform_.pushModal(this);
   ::EnableWindow(ownerHwnd, FALSE);
   ::ShowWindow(hwnd_, SW_SHOW);
@@ -355,9 +354,10 @@ void Win32Form::showModal(Form& owner) {
   had.restore();
 }
 
+// The program closes the settings dialog alone, always shown modally: its loop
+// ends, and the window goes once the owner is enabled again.
 void Win32Form::close() {
   closed_ = true;
-  if (!modal_) destroy();
 }
 
 }  // namespace tallimo::win32

@@ -111,11 +111,10 @@ ROWS = dict(
     # Qt alone puts the window under the dock: with several monitors it ignores the work area;
     # the window manager knows nothing of its own panel; and a shell's top bar, 40 rows, is known
     # by the work area alone. Under a lower bar the dock's own strut, on its monitor alone, counts.
-    two_monitors="L: sh 'xrandr --setmonitor L 512/135x768/203+0+0 screen &&"
-    " xrandr --setmonitor \"*R\" 512/135x768/203+512+0 none' 'xrandr --delmonitor L &&"
-    " xrandr --delmonitor R'; panel 512 1023 30; panel 0 512 768 own; workarea 40; start; main;"
-    f" geom 513 40 62 61; {CLOSE}; workarea 20; start; answer RESTORE n; main;"
-    " geom 513 30 62 61",
+    two_monitors="L: sh 'xrandr --setmonitor L 512/135x768/203+0+0 screen && xrandr --setmonitor"
+    " \"*R\" 512/135x768/203+512+0 none' 'xrandr --delmonitor L && xrandr --delmonitor R';"
+    " panel 512 1023 30; panel 0 512 768 own; workarea 40; start; main; geom 513 40 62 61;"
+    f" {CLOSE}; workarea 20; start; answer RESTORE n; main; geom 513 30 62 61",
     # The window manager's own panel, one pixel wide, still takes its column from the window.
     thin_panel="L: panel 0 0 768 own; start; main; geom 1 0 62 61",
     # Openbox offers a minimise button on the dialog all the same.
