@@ -74,7 +74,7 @@ ROWS = dict(
     "type 34; click TXT_CNT_LEFT; type 5;"  # a second click puts the cursor before the "34"
     "keys Tab Up Tab BackSpace Tab; type 5; keys Tab Tab space; answer ERROR; box SETTINGS;"
     "L:look 05a9a2aa9c62; W:look 8508ce5f274b; expect goal=12 count=534 alarm=0 lap=-1; type 7;"
-    "keys Tab Tab Tab Return; gone;"
+    "keys shift+Tab space Tab Tab Tab Tab Return; gone;"  # the selected option again: no change
     f"expect goal=12 count=534 alarm=-1 hour=7 minute=5 lap=-1; {CLOSE}; expect saved=T",
     # The alarm comes while another program has the focus: once its box is closed, keys count.
     alarm=f"LW: {NOON}; wave; start audio clock=11:00:00; {TO_NOON}; box ALARM; chime; close;"
