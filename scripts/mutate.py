@@ -378,6 +378,12 @@ def all_mutants():
     return mutants
 
 
+def preset(kind, name):
+    """One preset of CMakePresets.json ("configurePresets" or "testPresets")."""
+    return next(p for p in json.loads((ROOT / "CMakePresets.json").read_text())[kind]
+                if p["name"] == name)
+
+
 def read_equivalent():
     listed = {}
     if EQUIVALENT.exists():
@@ -414,10 +420,8 @@ class Worker:
         if self.wine:
             self.env.update(WINE, WINEPREFIX=str(self.dir / "wineprefix"))
         if "address" in PART.get("flags", ""):  # the sanitizers' options of the asan test preset
-            presets = json.loads((ROOT / "CMakePresets.json").read_text())
-            asan = next(p for p in presets["testPresets"] if p["name"] == "asan")
             self.env.update({k: v.replace("${sourceDir}", str(self.src))
-                             for k, v in asan["environment"].items()})
+                             for k, v in preset("testPresets", "asan")["environment"].items()})
         self.originals = {}
         self.why = ""  # what failed in the last test run
 
@@ -448,8 +452,7 @@ class Worker:
         configure = ["cmake", "-S", str(self.src), "-G", "Ninja",
                      "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"]
         if PART.get("fuzzed") and not (self.fuzz_build / "build.ninja").exists():
-            presets = json.loads((ROOT / "CMakePresets.json").read_text())["configurePresets"]
-            fuzz = next(p for p in presets if p["name"] == "fuzz")["cacheVariables"]
+            fuzz = preset("configurePresets", "fuzz")["cacheVariables"]
             if self.run(configure + ["-B", str(self.fuzz_build)] +
                         [f"-D{k}={v}" for k, v in fuzz.items()], None) != 0:
                 return False
