@@ -55,8 +55,9 @@ class Fd {
   int fd_;
 };
 
-std::string reason(int err) {
-  return std::strerror(err);
+// The reason that follows what failed.
+std::string because(int err) {
+  return std::string(": ") + std::strerror(err);
 }
 
 struct Place {
@@ -84,7 +85,7 @@ std::optional<Place> placeIn(const std::string& dir, const std::string& name) {
 std::string unfit(const std::string& dir, const struct stat& st) {
   if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
     return " is not a private directory";
-  if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return ": " + reason(errno);
+  if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return because(errno);
   return {};
 }
 
@@ -117,19 +118,19 @@ std::optional<Place> existingPlace(const std::string& dir, const std::string& na
 Found xdgPlace(const char* xdg, const std::string& name) {
   if (xdg[0] != '/') return {{}, " is not an absolute path"};
   struct stat st {};
-  if (::stat(xdg, &st) != 0) return {{}, ": " + reason(errno)};
+  if (::stat(xdg, &st) != 0) return {{}, because(errno)};
   return placeInPrivate(xdg, st, name);
 }
 
 // Made 0700 whatever the umask, and never taken through a link.
 Found fallbackPlace(const std::string& dir, const std::string& name) {
   if (::mkdir(dir.c_str(), 0700) == 0) {
-    if (::chmod(dir.c_str(), 0700) != 0) return {{}, ": " + reason(errno)};
+    if (::chmod(dir.c_str(), 0700) != 0) return {{}, because(errno)};
   } else if (errno != EEXIST) {
-    return {{}, ": " + reason(errno)};
+    return {{}, because(errno)};
   }
   struct stat st {};
-  if (::lstat(dir.c_str(), &st) != 0) return {{}, ": " + reason(errno)};
+  if (::lstat(dir.c_str(), &st) != 0) return {{}, because(errno)};
   return placeInPrivate(dir, st, name);
 }
 
@@ -290,8 +291,7 @@ int listenAt(const sockaddr_un& addr) {
       ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
     // The claim stands without it: a second window would race this one over
     // the day record.
-    std::fprintf(stderr, "tallimo: cannot listen on %s: %s\n", addr.sun_path,
-                 reason(errno).c_str());
+    std::fprintf(stderr, "tallimo: cannot listen on %s%s\n", addr.sun_path, because(errno).c_str());
     if (fd >= 0) ::close(fd);
     return -1;
   }
@@ -351,8 +351,8 @@ class ClaimAttempt {
         return silent();
       }
       if (sent == Request::Failed)
-        return fail(Outcome::Refused, "cannot reach the Tallimo running from " + folder_.string() +
-                                          ": " + reason(err));
+        return fail(Outcome::Refused,
+                    "cannot reach the Tallimo running from " + folder_.string() + because(err));
       busy_ = busy_ || sent == Request::Busy;
     }
     return std::nullopt;
@@ -366,8 +366,8 @@ class ClaimAttempt {
     const int lock = place_ && claim_ ? lockFile(place_->lockPath, true) : kNoFile;
     if (lock == kHeldElsewhere) return std::nullopt;
     if (lock == kFailed) {
-      std::fprintf(stderr, "tallimo: cannot lock %s: %s\n", place_->lockPath.c_str(),
-                   reason(errno).c_str());
+      std::fprintf(stderr, "tallimo: cannot lock %s%s\n", place_->lockPath.c_str(),
+                   because(errno).c_str());
       place_.reset();  // from now on the folder lock alone guards
     }
     if (lock >= 0) {
@@ -378,7 +378,7 @@ class ClaimAttempt {
     const int err = errno;
     if (guard == kFailed && !place_)
       return fail(Outcome::Refused, "cannot make sure that no other Tallimo runs from " +
-                                        folder_.string() + ": " + reason(err));
+                                        folder_.string() + because(err));
     if (guard == kHeldElsewhere) return std::nullopt;  // `self` lets its lock go
     if (!claim_) {
       if (guard >= 0) ::close(guard);
