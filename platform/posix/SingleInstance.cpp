@@ -183,23 +183,21 @@ int lockOrClose(int fd, bool claim) {
 // The lock file, locked. A lock dies with its process, so a killed holder
 // never leaves a stale claim.
 int lockFile(const std::string& path, bool claim) {
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    const int fd = claim ? ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600)
-                         : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0 && !claim && errno == ENOENT) return kNoFile;
-    const int lock = lockOrClose(fd, claim);
-    if (lock < 0 || !claim) return lock;
-    // A leaving holder unlinks the file before it lets go: a lock on that
-    // orphaned inode claims nothing, so take the file now at the path.
-    struct stat held {
-    }, named{};
-    if (::fstat(lock, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
-        held.st_dev == named.st_dev && held.st_ino == named.st_ino)
-      return lock;
-    ::close(lock);
-  }
-  errno = EAGAIN;
-  return kFailed;
+  const int fd = claim ? ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600)
+                       : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0 && !claim && errno == ENOENT) return kNoFile;
+  const int lock = lockOrClose(fd, claim);
+  if (lock < 0 || !claim) return lock;
+  // A leaving holder unlinks the file before it lets go: a lock on that
+  // orphaned inode claims nothing, and the next round takes the file then
+  // at the path.
+  struct stat held {
+  }, named{};
+  if (::fstat(lock, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+      held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+    return lock;
+  ::close(lock);
+  return kHeldElsewhere;
 }
 
 // The program folder's own lock, where every start meets whatever private
