@@ -35,16 +35,15 @@ class PosixFile final : public BinaryFile {
     return done;
   }
 
+  // One call: a regular file takes all of a write or, only when the disk
+  // fills, part of it, which fails the save rather than going on.
   void write(std::uint64_t offset, std::span<const std::byte> data) override {
     if (writeErrno_ != 0) fail(FileOp::Write, writeErrno_);
-    std::size_t done = 0;
-    while (done < data.size()) {
-      const ssize_t n =
-          ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) fail(FileOp::Write, n < 0 ? errno : EIO);
-      done += static_cast<std::size_t>(n);
-    }
+    ssize_t n;
+    do n = ::pwrite(fd_, data.data(), data.size(), static_cast<off_t>(offset));
+    while (n < 0 && errno == EINTR);
+    if (n < 0) fail(FileOp::Write, errno);
+    if (static_cast<std::size_t>(n) < data.size()) fail(FileOp::Write, ENOSPC);
     dirty_ = true;
   }
 

@@ -33,18 +33,14 @@ class Win32File final : public BinaryFile {
     return done;
   }
 
+  // One call: a disk file takes all of a write or fails it; a part fails the save too.
   void write(std::uint64_t offset, std::span<const std::byte> data) override {
     if (writeError_ != ERROR_SUCCESS) fail(FileOp::Write, writeError_);
-    std::size_t done = 0;
-    while (done < data.size()) {
-      OVERLAPPED at = position(offset + done);
-      DWORD n = 0;
-      const auto want = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1u << 30));
-      if (!::WriteFile(handle_, data.data() + done, want, &n, &at))
-        fail(FileOp::Write, ::GetLastError());
-      if (n == 0) fail(FileOp::Write, ERROR_WRITE_FAULT);
-      done += n;
-    }
+    OVERLAPPED at = position(offset);
+    DWORD n = 0;
+    if (!::WriteFile(handle_, data.data(), static_cast<DWORD>(data.size()), &n, &at))
+      fail(FileOp::Write, ::GetLastError());
+    if (n < data.size()) fail(FileOp::Write, ERROR_DISK_FULL);
     dirty_ = true;
   }
 

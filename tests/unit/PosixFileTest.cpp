@@ -1,7 +1,8 @@
-// Files as the program meets them on a real system: a full disk, a record that
-// the user may read but not write, and a stale EINTR.
+// Files as the program meets them on a real system: a full disk, a size limit,
+// a record that the user may read but not write, and a stale EINTR.
 // The wording is the system scenarios' to show.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,6 +46,10 @@ TEST(PosixFile, FailuresCarryTheRunTimeNumber) {
   std::ofstream(path) << "12345";
   ASSERT_EQ(chmod(dir.c_str(), 0755) | chmod(path.c_str(), 0444), 0);
   const auto asUser = [&] {
+    const rlimit part{10, 10};  // a write the file takes only part of fails the save too
+    if (setrlimit(RLIMIT_FSIZE, &part) ||
+        failure([&] { openFile(dir / "p")->write(0, record); }) != 61)
+      return 3;
     if (geteuid() == 0 && setuid(65534) != 0) return 2;  // root may write anything
     std::array<std::byte, 8> bytes{};
     const auto file = openFile(path);
