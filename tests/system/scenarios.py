@@ -11,6 +11,8 @@ NOON = "rec saved=T-1 alarm=-1 hour=12 minute=0"
 CLOSE = "close; answer SUMMARY; exit 0"
 # Started long before the alarm and left for another program; the clock goes to just before it.
 TO_NOON = "main; title ticked; other; clock 11:59:58"
+# The rest of a start whose chime cannot be read: reported at the alarm, then the alarm shows.
+CHIME_AT_NOON = f"clock=11:00:00; {TO_NOON}; answer ERROR; answer ALARM"
 DPI = r'"HKCU\Control Panel\Desktop" /v LogPixels'  # in Wine's registry, read as a program starts
 
 ROWS = dict(
@@ -137,18 +139,10 @@ ROWS = dict(
     # Spaces and Japanese in the folder's name, and a path past the 260 characters of old Windows.
     fault_folder_with_spaces_and_japanese=f"LW: folder '集計 ツール/{'集' * 80}/{'x' * 150}/たりも ver 1';"
     f"start; main; click COUNT LABEL BLANK; expect count=3; {CLOSE}",
-    # At the alarm a chime that cannot be read is reported, then the alarm message shows all the same.
-    **{
-        f"fault_chime_{name}": f"L: {NOON}; {setup} clock=11:00:00; {TO_NOON}; answer ERROR;"
-        "answer ALARM"
-        for name, setup in (
-            ("folder", "sh 'mkdir Chimes.wav'; start"),
-            (
-                "unreadable",
-                "sh 'touch Chimes.wav && chmod 0 Chimes.wav && chown nobody . Cnt.arm'; start nobody",
-            ),
-        )
-    },
+    # The chime: a folder, and a file the user may not read.
+    fault_chime_folder=f"L: {NOON}; sh 'mkdir Chimes.wav'; start {CHIME_AT_NOON}",
+    fault_chime_unreadable=f"L: {NOON}; sh 'install -m0 /dev/null Chimes.wav && chown nobody . Cnt.arm';"
+    f"start nobody {CHIME_AT_NOON}",
 )
 
 # Lines the accessible tree must hold: names from the window down, [role], description.
@@ -167,11 +161,7 @@ TREES = dict(
         "/只今の件数 [text]",
         "/アラーム/アラームの時 [text]",
         "/アラーム/アラームの分 [text]",
-        *(
-            f"/{frame}/{option} [radio button]"
-            for frame in ("アラーム", "ラップ件数")
-            for option in ("ON", "OFF")
-        ),
+        *(f"/{f}/{o} [radio button]" for f in ("アラーム", "ラップ件数") for o in ("ON", "OFF")),
     ],
 )
 Rows = xdesk.suite(ROWS, TREES, Scenario)
