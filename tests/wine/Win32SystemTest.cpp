@@ -105,11 +105,14 @@ TEST(Win32MainWindow, KeysBoxesAndRequestsFromAnotherStart) {
   EXPECT_TRUE(boxOutlivedHeldEnter) << "a held Enter closed the box";
   EXPECT_FALSE(platform.modalOpen());
 
-  // The last is a sender that has ended: its reply slot has gone with it.
+  // The last is a sender that has ended: its reply slot has gone with it. The
+  // others' ticket leads to a slot that waits, had it been read.
   const HWND anchor = ::FindWindowW(L"TallimoInstance", instance.c_str());
-  DWORD ticket[2] = {::GetCurrentProcessId(), 0};
+  DWORD ticket[2] = {::GetCurrentProcessId(), 1}, ended[2] = {ticket[0], 0};
+  const auto slot = L"Local\\" + instance + L".step." + std::to_wstring(ticket[0]) + L".1";
+  ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, slot.c_str());
   COPYDATASTRUCT unknown{'X', sizeof ticket, ticket}, wide{0x100 | 'C', sizeof ticket, ticket},
-      shorter{'C', 4, ticket}, bare{'C', 0, nullptr}, gone{'C', sizeof ticket, ticket};
+      shorter{'C', 4, ticket}, bare{'C', 0, nullptr}, gone{'C', sizeof ended, ended};
   for (COPYDATASTRUCT* bad :
        {&unknown, &wide, &shorter, &bare, static_cast<COPYDATASTRUCT*>(nullptr), &gone})
     EXPECT_EQ(::SendMessageW(anchor, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(bad)), 0);
