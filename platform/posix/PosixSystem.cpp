@@ -35,8 +35,8 @@ class PosixFile final : public BinaryFile {
     return done;
   }
 
-  // One call: a regular file takes all of a write or, only when the disk
-  // fills, part of it, which fails the save rather than going on.
+  // One call: a regular file takes all of a write, or part of it where the
+  // disk fills or a size limit is reached; a part fails the save.
   void write(std::uint64_t offset, std::span<const std::byte> data) override {
     if (writeErrno_ != 0) fail(FileOp::Write, writeErrno_);
     ssize_t n;
