@@ -5,6 +5,8 @@
 #include <QFont>
 #include <QPointer>
 #include <QString>
+#include <cstdlib>
+#include <memory>
 #include <string_view>
 
 #include "platform/Platform.h"
@@ -18,6 +20,10 @@ inline QString qs(std::string_view s) {
 inline int px(int twips) {
   return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
 }
+
+// A reply of xcb, which the caller frees with the C library's free().
+template <class T>
+using XcbReply = std::unique_ptr<T, decltype([](T* reply) { std::free(reply); })>;
 
 // The fixed fonts of the layout; a desktop theme's fonts never reach it.
 QFont dialogFont();

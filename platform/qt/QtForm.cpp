@@ -42,11 +42,8 @@ void paintBackground(QWidget* w, SysColor color) {
 #if QT_CONFIG(xcb)
 xcb_atom_t atom(xcb_connection_t* c, const char* name) {
   const auto cookie = xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name);
-  xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(c, cookie, nullptr);
-  xcb_atom_t a = XCB_ATOM_NONE;
-  if (reply) a = reply->atom;
-  std::free(reply);
-  return a;
+  const XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(c, cookie, nullptr));
+  return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
 
 xcb_get_property_cookie_t askCardinals(xcb_connection_t* c, xcb_window_t w, xcb_atom_t property,
@@ -56,12 +53,10 @@ xcb_get_property_cookie_t askCardinals(xcb_connection_t* c, xcb_window_t w, xcb_
 
 std::vector<uint32_t> cardinals(xcb_connection_t* c, xcb_get_property_cookie_t cookie) {
   std::vector<uint32_t> values;
-  if (xcb_get_property_reply_t* reply = xcb_get_property_reply(c, cookie, nullptr)) {
-    if (reply->format == 32) {
-      const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(reply));
-      values.assign(v, v + xcb_get_property_value_length(reply) / 4);
-    }
-    std::free(reply);
+  const XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(c, cookie, nullptr));
+  if (reply && reply->format == 32) {
+    const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
+    values.assign(v, v + xcb_get_property_value_length(reply.get()) / 4);
   }
   return values;
 }
@@ -95,10 +90,9 @@ QRect freeOfPanels(xcb_connection_t* c, QRect area) {
     for (const xcb_window_t w : level) trees.push_back(xcb_query_tree(c, w));
     level.clear();
     for (const auto cookie : trees) {
-      if (xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, cookie, nullptr)) {
-        const xcb_window_t* children = xcb_query_tree_children(tree);
-        level.insert(level.end(), children, children + xcb_query_tree_children_length(tree));
-        std::free(tree);
+      if (const XcbReply<xcb_query_tree_reply_t> tree{xcb_query_tree_reply(c, cookie, nullptr)}) {
+        const xcb_window_t* children = xcb_query_tree_children(tree.get());
+        level.insert(level.end(), children, children + xcb_query_tree_children_length(tree.get()));
       }
     }
     windows.insert(windows.end(), level.begin(), level.end());
@@ -408,10 +402,9 @@ void QtForm::markSkipTaskbar() {
     cookies[i] = xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(names[i])), names[i]);
   xcb_atom_t atoms[3] = {};
   for (int i = 0; i < 3; ++i) {
-    if (auto* reply = xcb_intern_atom_reply(c, cookies[i], nullptr)) {
+    if (const XcbReply<xcb_intern_atom_reply_t> reply{
+            xcb_intern_atom_reply(c, cookies[i], nullptr)})
       atoms[i] = reply->atom;
-      std::free(reply);
-    }
   }
   const auto window = static_cast<xcb_window_t>(window_->winId());
   xcb_change_property(c, XCB_PROP_MODE_APPEND, window, atoms[0], XCB_ATOM_ATOM, 32, 2, &atoms[1]);

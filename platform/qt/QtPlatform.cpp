@@ -160,11 +160,10 @@ class HeldKeys final : public QAbstractNativeEventFilter {
     // Qt has already agreed on versions of XKB and of the input extension with
     // the server on this connection.
     constexpr uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
-    xcb_xkb_per_client_flags_reply_t* reply = xcb_xkb_per_client_flags_reply(
-        c, xcb_xkb_per_client_flags(c, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0), nullptr);
+    const XcbReply<xcb_xkb_per_client_flags_reply_t> reply(xcb_xkb_per_client_flags_reply(
+        c, xcb_xkb_per_client_flags(c, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0), nullptr));
     if (!reply || !(reply->value & flag))
       std::fprintf(stderr, "tallimo: the X server cannot tell a held key from presses\n");
-    free(reply);
     const xcb_query_extension_reply_t* input = xcb_get_extension_data(c, &xcb_input_id);
     if (!input || !input->present) return;
     xinput_ = input->major_opcode;
