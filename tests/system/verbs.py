@@ -56,10 +56,10 @@ class Scenario(xdesk.Session):
     def v_unchanged(self):
         assert self.stamp() == self.marked, f"changed: {self.marked} -> {self.stamp()}"
 
-    def v_stderr(self, *texts):  # a number is the count of lines
+    def v_stderr(self, *texts):  # a number is the count of lines, each ended
         err = read(self.proc.err).decode(errors="replace")
         for text in texts:
-            assert (len(err.splitlines()) == int(text)) if text.isdigit() else text in err, err
+            assert re.fullmatch(f"(.*\n){{{text}}}", err) if text.isdigit() else text in err, err
 
     def v_second(self, *opts):  # a start from a running window's folder, see second_exe
         exe, opts = self.second_exe(opts)
