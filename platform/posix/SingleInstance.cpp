@@ -36,7 +36,7 @@ constexpr auto kWait = std::chrono::seconds(3);
 constexpr int kBatch = 16;
 constexpr int kHeldElsewhere = -1;
 constexpr int kFailed = -2;  // errno set
-constexpr int kNoFile = -3;  // only when probing: nobody ever locked here
+constexpr int kNoFile = -3;  // none taken: no place, or a start that only asks
 
 // A descriptor closed on every way out.
 class Fd {
@@ -185,7 +185,6 @@ int lockOrClose(int fd, bool claim) {
 int lockFile(const std::string& path, bool claim) {
   const int fd = claim ? ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600)
                        : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0 && !claim && errno == ENOENT) return kNoFile;
   const int lock = lockOrClose(fd, claim);
   if (lock < 0 || !claim) return lock;
   // A leaving holder unlinks the file before it lets go: a lock on that
