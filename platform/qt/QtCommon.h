@@ -21,7 +21,7 @@ inline int px(int twips) {
   return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
 }
 
-// A reply of xcb, which the caller frees with the C library's free().
+// An xcb reply, freed with free() when it goes, as xcb asks of its caller.
 template <class T>
 using XcbReply = std::unique_ptr<T, decltype([](T* reply) { std::free(reply); })>;
 
