@@ -107,7 +107,8 @@ ROWS = dict(
     command_line_alone=f"LW: rec {SAVED}; mark; cmd 2 --bogus; said err '(?s)bogus.*\\n\\Z';"
     "cmd 0 --help tty; said out --count; cmd 1 --status; unchanged; sh 'rm Cnt.arm'; start --count;"
     "main; expect count=1; cmd 0 --status; said out ^1$;"
-    "L:sh 'test $(./tallimo --status >/dev/full || echo $?) = 1'",
+    "L:sh 'test $(./tallimo --status >/dev/full || echo $?) = 1';"
+    "W:sh 'test $(wine tallimo.exe --status >/dev/full || echo $?) = 1'",
     # The README's openbox key bindings, pressed while another program has the focus.
     shortcut_keys=f"L: start {NOW}; main; link; shortcut 3 5 2",
     # Qt alone puts the window under the dock: with several monitors it ignores the work area;
