@@ -128,7 +128,7 @@ ROWS = dict(
     # No display at all, or one that is not there: a line that says which and why. Wayland alone
     # is tried, with a word on what it cannot do.
     no_display="L: start -DISPLAY; exit 1; stderr 1; start DISPLAY=:97; exit 1;"
-    "stderr 1 'display \":97\": '; start -DISPLAY WAYLAND_DISPLAY=no; exit 1; stderr Wayland",
+    "stderr 1 'display \":97\": '; start -DISPLAY WAYLAND_DISPLAY=no; exit 1; stderr 'display: ' Wayland",
     # Counts are heard, also one made from a shortcut while another program has the focus.
     a11y="L: orca; start; main; tree MAIN; keys space; heard 1件; tree COUNTED; other;"
     "cmd 0 --count; heard 2件; click SET; box SETTINGS; tree DIALOG",
