@@ -88,10 +88,11 @@ ROWS = dict(
     second_start=f"LW: start -XDG_RUNTIME_DIR {NOW}; main; click COUNT; expect count=1; L:minimize;"
     "second; keys space; expect count=2; W:second upper; L:stderr 1",
     # A killed window leaves no claim on its folder, whatever files it left: also for a start
-    # with standard input closed, whose first descriptor is the leftover lock file.
+    # with standard input closed, whose first descriptor is the leftover lock file. A sender with
+    # standard input closed gets its socket as descriptor 0.
     other_folder_and_kill="LW: start; main; expect count=0 saved=T; signal KILL; exit -9;"
     "cmd 1 --status; said err 'window is running'; start '<&-'; answer RESTORE y; main; folder other;"
-    "start; main; keys space; expect count=1",
+    "start; main; keys space; expect count=1; cmd 0 --count '<&-'; expect count=2",
     # The command line steps the running window as clicks do and prints its count. A step under
     # the dialog is kept and done after its OK, a refusal comes at once (in Japanese that a terminal
     # shows as such), a window that does not answer in time never takes the step, and a kept step
