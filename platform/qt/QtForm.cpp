@@ -6,7 +6,6 @@
 #include <QGroupBox>
 #include <QScreen>
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
