@@ -1,5 +1,5 @@
-// Files as the program meets them on a real system: a full disk, a size limit,
-// a record that the user may read but not write, and a stale EINTR.
+// Files as the program meets them: a full disk, a size limit, a record the user
+// may read but not write, a FIFO, a device that cannot flush, a stale EINTR.
 // The wording is the system scenarios' to show.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -43,6 +43,10 @@ TEST(PosixFile, FailuresCarryTheRunTimeNumber) {
   EXPECT_EQ(failure([&] { openFile(path)->write(0, record); }), 0);
   std::array<std::byte, 30> back{};
   EXPECT_EQ(openFile(path)->read(0, back), 20u);
+  const auto null = openFile("/dev/null");
+  EXPECT_EQ(failure([&] { null->write(0, record), null->close(); }), 0);
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
+  EXPECT_EQ(failure([&] { openFile(dir / "fifo")->read(0, back); }), 75);
   std::ofstream(path) << "12345";
   ASSERT_EQ(chmod(dir.c_str(), 0755) | chmod(path.c_str(), 0444), 0);
   const auto asUser = [&] {
