@@ -74,9 +74,9 @@ void restoreFocus(const QPointer<QWidget>& had) {
   window->raise();
   window->activateWindow();
   had->setFocus(Qt::OtherFocusReason);
-  // As a box closes, the window manager may hand the focus to the program
-  // last used and then to us in one instant; that program's late answer then
-  // takes it back. Losing it within a second, ask once more.
+  // As a box or the dialog closes, the window manager may hand the focus to
+  // the program last used and then to us in one instant; that program's late
+  // answer then takes it back. Losing it within a second, ask once more.
   auto* watch = new QObject(window);
   QTimer::singleShot(1000, watch, &QObject::deleteLater);
   QObject::connect(qApp, &QGuiApplication::focusWindowChanged, watch,
